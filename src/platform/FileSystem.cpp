@@ -1,0 +1,93 @@
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::string LongPathName(const std::string& path) {
+  if (path.empty()) return path;
+  char resolved[PATH_MAX];
+  // realpath also resolves symbolic links, which is the nearest thing to the
+  // shell's long form: one canonical spelling of the same file.
+  if (realpath(path.c_str(), resolved) == nullptr) return path;
+  return resolved;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::uint64_t> FileSize(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<std::uint32_t> FileAttributes(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  std::uint32_t attrs = 0;
+  if (S_ISDIR(st.st_mode)) attrs |= faDirectory;
+  else attrs |= faArchive;
+  if ((st.st_mode & S_IWUSR) == 0) attrs |= faReadOnly;
+  return attrs;
+}
+
+std::optional<std::uint32_t> FileMode(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::uint32_t>(st.st_mode & 07777);
+}
+
+bool SetFileMode(const std::string& path, std::uint32_t mode) {
+  return chmod(path.c_str(), static_cast<mode_t>(mode & 07777)) == 0;
+}
+
+bool SetNormalAttributes(const std::string& path) {
+  const auto mode = FileMode(path);
+  return mode && SetFileMode(path, *mode | S_IWUSR);
+}
+
+std::string ExtractFilePath(const std::string& path) {
+  const auto slash = path.rfind(PathDelim);
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+  const auto slash = path.rfind(PathDelim);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+  const auto slash = path.rfind(PathDelim);
+  const auto dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return path.substr(dot);
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& ext) {
+  const auto oldExt = ExtractFileExt(path);
+  return path.substr(0, path.size() - oldExt.size()) + ext;
+}
+
+std::string AddBackslash(const std::string& path) {
+  if (path.empty() || path.back() == PathDelim) return path;
+  return path + PathDelim;
+}
+
+bool ForceDirectories(const std::string& folder) {
+  for (std::size_t i = 1; i <= folder.size(); ++i) {
+    if (i == folder.size() || folder[i] == PathDelim) {
+      mkdir(folder.substr(0, i).c_str(), 0755);  // an existing level is fine
+    }
+  }
+  return DirectoryExists(folder);
+}
