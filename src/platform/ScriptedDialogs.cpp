@@ -1,11 +1,19 @@
 #include "platform/ScriptedDialogs.h"
 
 namespace {
-template <typename T>
-T PopOr(std::deque<T>& queue, T fallback) {
-  if (queue.empty()) return fallback;
-  T value = std::move(queue.front());
+bool PopAnswer(std::deque<bool>& queue) {
+  if (queue.empty()) return false;
+  const bool value = queue.front();
   queue.pop_front();
+  return value;
+}
+
+std::optional<QString> PopAnswer(std::deque<std::optional<QString>>& queue) {
+  std::optional<QString> value;
+  if (!queue.empty()) {
+    value.swap(queue.front());
+    queue.pop_front();
+  }
   return value;
 }
 }  // namespace
@@ -16,7 +24,7 @@ void TScriptedDialogs::ShowMessage(const QString& text) {
 
 bool TScriptedDialogs::AskErrorYesNo(const QString& text) {
   Calls.push_back({TKind::ErrorYesNo, text, {}});
-  return PopOr(YesNoAnswers, false);
+  return PopAnswer(YesNoAnswers);
 }
 
 void TScriptedDialogs::ShowException(const QString& text) {
@@ -28,12 +36,12 @@ std::optional<QString> TScriptedDialogs::InputBox(const QString& caption, const 
   Q_UNUSED(caption);
   Q_UNUSED(defaultText);
   Calls.push_back({TKind::Input, prompt, {}});
-  return PopOr(InputAnswers, std::optional<QString>());
+  return PopAnswer(InputAnswers);
 }
 
 std::optional<QString> TScriptedDialogs::SaveFile(const TSaveRequest& request) {
   Calls.push_back({TKind::Save, request.Title, request});
-  return PopOr(SaveAnswers, std::optional<QString>());
+  return PopAnswer(SaveAnswers);
 }
 
 QStringList TScriptedDialogs::Texts(TKind kind) const {
