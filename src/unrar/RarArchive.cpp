@@ -1,0 +1,288 @@
+#include "unrar/RarArchive.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+#include "unrar/RarCrc.h"
+#include "unrar/RarOutput.h"
+#include "unrar/RarVolumes.h"
+
+struct TRarArchive::TVolume {
+  std::string Path;
+  std::unique_ptr<TByteSource> Source;
+  TRarBlockReader Reader;
+  TVolume(std::string path, std::unique_ptr<TByteSource> source)
+      : Path(std::move(path)), Source(std::move(source)), Reader(*Source) {}
+};
+
+namespace {
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Checks and forwards every unpacked block: CRC, the caller's data callback, the output file.
+class TEntrySink : public IUnpackSink {
+ public:
+  TEntrySink(PROCESSDATAPROC callback, TOutputFile* out) : Callback(callback), Out(out) {}
+  int Write(const uint8_t* data, size_t size) override {
+    Crc = RarCrc32(Crc, data, size);
+    Count += size;
+    if (Callback && Callback(const_cast<uint8_t*>(data), int(size)) <= 0) return ERAR_UNKNOWN;
+    return Out ? Out->Write(data, size) : ERAR_SUCCESS;
+  }
+  uint32_t Crc = 0;
+  uint64_t Count = 0;
+
+ private:
+  PROCESSDATAPROC Callback;
+  TOutputFile* Out;
+};
+
+std::string TempFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
+}  // namespace
+
+TRarArchive::~TRarArchive() = default;
+
+std::unique_ptr<TRarArchive> TRarArchive::OpenFile(const std::string& path, bool listOnly, int& result) {
+  auto source = TFileSource::Open(path);
+  if (!source) {
+    result = ERAR_EOPEN;
+    return nullptr;
+  }
+  std::unique_ptr<TRarArchive> archive(new TRarArchive);
+  archive->ListOnly = listOnly;
+  result = archive->OpenFirst(std::move(source), path);
+  return result == ERAR_SUCCESS ? std::move(archive) : nullptr;
+}
+
+std::unique_ptr<TRarArchive> TRarArchive::OpenMemory(const void* data, size_t size, int& result) {
+  std::unique_ptr<TRarArchive> archive(new TRarArchive);
+  archive->InMemory = true;
+  result = archive->OpenFirst(std::make_unique<TMemorySource>(data, size), "memory");
+  return result == ERAR_SUCCESS ? std::move(archive) : nullptr;
+}
+
+int TRarArchive::OpenFirst(std::unique_ptr<TByteSource> source, const std::string& path) {
+  Volume = std::make_unique<TVolume>(path, std::move(source));
+  int rc = Volume->Reader.Open();
+  Solid = Volume->Reader.MainFlags() & RarMainSolid;
+  return rc;
+}
+
+TByteSource* TRarArchive::SourceFor(const std::string& volumePath) {
+  if (Volume && Volume->Path == volumePath) return Volume->Source.get();
+  if (InMemory) return nullptr;
+  auto found = Sources.find(volumePath);
+  if (found != Sources.end()) return found->second.get();
+  // A few volumes at a time are enough; the descriptors of long sets must not pile up.
+  if (Sources.size() >= 8) Sources.clear();
+  auto source = TFileSource::Open(volumePath);
+  if (!source) return nullptr;
+  return (Sources[volumePath] = std::move(source)).get();
+}
+
+int TRarArchive::ChangeVolume() {
+  if (InMemory) return ERAR_EOPEN;
+  std::string next = NextVolumeName(Volume->Path, Volume->Reader.MainFlags() & RarMainNewNaming);
+  std::vector<char> buffer(RAR_VOL_NAME_SIZE);
+  auto intoBuffer = [&buffer](const std::string& name) {
+    std::fill(buffer.begin(), buffer.end(), '\0');
+    name.copy(buffer.data(), buffer.size() - 1);
+  };
+  // A caller that keeps answering "go on" without naming an existing file would loop forever.
+  for (int asks = 0; !IsRegularFile(next); ++asks) {
+    if (!ChangeVolProc || asks >= 64) return ERAR_EOPEN;
+    intoBuffer(next);
+    if (ChangeVolProc(buffer.data(), RAR_VOL_ASK) <= 0) return ERAR_EOPEN;
+    buffer.back() = '\0';
+    next = buffer.data();
+  }
+  auto source = TFileSource::Open(next);
+  if (!source) return ERAR_EOPEN;
+  auto volume = std::make_unique<TVolume>(next, std::move(source));
+  if (volume->Reader.Open() != ERAR_SUCCESS) return ERAR_BAD_ARCHIVE;
+  if (ChangeVolProc) {
+    intoBuffer(next);
+    if (ChangeVolProc(buffer.data(), RAR_VOL_NOTIFY) <= 0) return ERAR_EOPEN;
+  }
+  Volume = std::move(volume);
+  return ERAR_SUCCESS;
+}
+
+int TRarArchive::NextEntry(TRarEntry& entry) {
+  for (;;) {
+    TRarBlock block = Volume->Reader.Next();
+    bool isVolume = Volume->Reader.MainFlags() & RarMainVolume;
+    switch (block.Kind) {
+      case TRarBlockKind::File:
+        // The tail of a file that began in a volume we did not read.
+        if (block.Entry.SplitBefore()) continue;
+        entry = TRarEntry{};
+        entry.Header = block.Entry;
+        entry.VolumeName = Volume->Path;
+        entry.Parts.push_back({Volume->Path, block.Entry.DataPos, block.Entry.PackSize});
+        entry.WholeCrc = block.Entry.FileCRC;
+        return block.Entry.HeaderCrcOk ? ERAR_SUCCESS : ERAR_BAD_DATA;
+      case TRarBlockKind::Skipped:
+        continue;
+      case TRarBlockKind::End:
+        if (isVolume && (block.EndFlags & RarEndNextVolume)) {
+          if (int rc = ChangeVolume()) return rc;
+          continue;
+        }
+        return ERAR_END_ARCHIVE;
+      case TRarBlockKind::Eof:
+        // Old volumes may end without an end block; go on only when the next one is there.
+        if (isVolume && !InMemory &&
+            IsRegularFile(NextVolumeName(Volume->Path, Volume->Reader.MainFlags() & RarMainNewNaming))) {
+          if (int rc = ChangeVolume()) return rc;
+          continue;
+        }
+        return ERAR_END_ARCHIVE;
+      case TRarBlockKind::EncryptedHeaders:
+        return ERAR_MISSING_PASSWORD;
+      case TRarBlockKind::Broken:
+        return ERAR_BAD_ARCHIVE;
+    }
+  }
+}
+
+int TRarArchive::CollectParts(TRarEntry& entry) {
+  bool more = entry.Header.SplitAfter();
+  while (more) {
+    if (int rc = ChangeVolume()) return rc;
+    TRarBlock block;
+    do block = Volume->Reader.Next();
+    while (block.Kind == TRarBlockKind::Skipped);
+    if (block.Kind != TRarBlockKind::File || !block.Entry.SplitBefore() || block.Entry.Name != entry.Header.Name)
+      return ERAR_BAD_DATA;
+    entry.Parts.push_back({Volume->Path, block.Entry.DataPos, block.Entry.PackSize});
+    entry.WholeCrc = block.Entry.FileCRC;
+    more = block.Entry.SplitAfter();
+  }
+  return ERAR_SUCCESS;
+}
+
+int TRarArchive::ReadAhead() {
+  ReadAheadDone = true;
+  for (;;) {
+    TRarEntry entry;
+    int rc = NextEntry(entry);
+    if (rc != ERAR_SUCCESS && rc != ERAR_BAD_DATA) return SolidTail = rc;
+    int parts = CollectParts(entry);
+    entry.Status = parts;
+    SolidEntries.push_back(std::move(entry));
+    if (parts != ERAR_SUCCESS) return SolidTail = parts;
+  }
+}
+
+int TRarArchive::ReadHeader(TRarEntryHeader& header, std::string& volumeName) {
+  if (HaveCurrent) ProcessFile(RAR_SKIP, nullptr, nullptr);
+  const TRarEntry* entry = nullptr;
+  int rc;
+  if (Solid) {
+    // A solid set is read ahead whole, volume changes included, so it can be unpacked in one pass.
+    if (!ReadAheadDone) ReadAhead();
+    if (SolidCursor >= SolidEntries.size()) return SolidTail;
+    entry = &SolidEntries[SolidCursor++];
+    rc = entry->Header.HeaderCrcOk ? ERAR_SUCCESS : ERAR_BAD_DATA;
+  } else {
+    if (Ended) return Ended;
+    rc = NextEntry(Current);
+    if (rc != ERAR_SUCCESS && rc != ERAR_BAD_DATA) return Ended = rc;
+    entry = &Current;
+  }
+  HaveCurrent = true;
+  header = entry->Header;
+  volumeName = entry->VolumeName;
+  return rc;
+}
+
+bool TRarArchive::Decodable(const TRarEntry& e) {
+  const TRarEntryHeader& h = e.Header;
+  return !h.IsDirectory() && !h.Encrypted() && e.Status == ERAR_SUCCESS && h.UnpVer <= 36 &&
+         h.Method <= RarMethodStore + 5 && (h.Method == RarMethodStore || h.UnpVer >= 20);
+}
+
+int TRarArchive::ProcessFile(int operation, const char* destPath, const char* destName) {
+  if (!HaveCurrent) return ERAR_BAD_ARCHIVE;
+  HaveCurrent = false;
+  size_t solidIndex = SolidCursor - 1;
+  TRarEntry& entry = Solid ? SolidEntries[solidIndex] : Current;
+  int rc = entry.Status;
+  if (!Solid && entry.Header.SplitAfter()) {
+    // Skipping a split file still walks through its volumes, so reading goes on behind it.
+    rc = CollectParts(entry);
+    if (rc != ERAR_SUCCESS) Ended = rc;
+  }
+  if (ListOnly || (operation != RAR_TEST && operation != RAR_EXTRACT)) return rc;
+
+  const TRarEntryHeader& h = entry.Header;
+  std::string target;
+  if (operation == RAR_EXTRACT) {
+    target = destName && *destName ? std::string(destName) : JoinInside(destPath ? destPath : "", h.Name);
+    if (target.empty()) return ERAR_ECREATE;
+  }
+  if (h.IsDirectory()) {
+    if (operation == RAR_EXTRACT) {
+      if (!MakeFolders(target)) return ERAR_ECREATE;
+      ApplyTimeAndAttributes(target, h.FileTime, h.Attr, true);
+    }
+    return rc;
+  }
+  if (rc != ERAR_SUCCESS) return rc;
+  if (h.UnpVer == RarVersion5) return ERAR_UNKNOWN_FORMAT;
+  if (h.Encrypted()) return Password.empty() ? ERAR_MISSING_PASSWORD : ERAR_BAD_DATA;
+  if (!Decodable(entry)) return ERAR_UNKNOWN_FORMAT;
+  std::string tempFolder = operation == RAR_EXTRACT ? FolderOf(target) : TempFolder();
+  return Unpack(entry, solidIndex, operation, target, tempFolder);
+}
+
+int TRarArchive::Unpack(const TRarEntry& entry, size_t solidIndex, int operation, const std::string& target,
+                        const std::string& tempFolder) {
+  TOutputFile out;
+  if (operation == RAR_EXTRACT)
+    if (int rc = out.Create(target)) return rc;
+  TEntrySink sink(ProcessDataProc, operation == RAR_EXTRACT ? &out : nullptr);
+  int rc = Decode(entry, solidIndex, sink, tempFolder);
+  if (rc == ERAR_SUCCESS && sink.Count != entry.Header.UnpSize) rc = ERAR_BAD_DATA;
+  if (rc != ERAR_SUCCESS) return rc;  // the partial file goes with `out`
+  if (operation == RAR_EXTRACT)
+    if (int closed = out.Finish(entry.Header.FileTime, entry.Header.Attr)) return closed;
+  // A complete file whose CRC fails is kept: it is all the archive has, and the caller is told.
+  return sink.Crc == entry.WholeCrc ? ERAR_SUCCESS : ERAR_BAD_DATA;
+}
+
+int TRarArchive::Decode(const TRarEntry& entry, size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder) {
+  if (!Solid) {
+    if (entry.Header.Method == RarMethodStore) return CopyStored(entry, *this, sink);
+    TUnarrSession session;
+    if (int rc = session.Build({&entry}, false, *this, tempFolder)) return rc;
+    return session.Extract(0, sink);
+  }
+  if (!SolidSession) {
+    std::vector<const TRarEntry*> decodable;
+    SolidImageIndex.assign(SolidEntries.size(), -1);
+    for (size_t i = 0; i < SolidEntries.size(); ++i) {
+      if (!Decodable(SolidEntries[i])) continue;
+      SolidImageIndex[i] = long(decodable.size());
+      decodable.push_back(&SolidEntries[i]);
+    }
+    SolidSession = std::make_unique<TUnarrSession>();
+    if (int rc = SolidSession->Build(decodable, true, *this, tempFolder)) {
+      SolidSession.reset();
+      return rc;
+    }
+  }
+  long image = SolidImageIndex[solidIndex];
+  int rc = image < 0 ? ERAR_BAD_DATA : SolidSession->Extract(size_t(image), sink);
+  // After a failure mid-entry the decoder is out of step; the next entry starts a fresh pass.
+  if (rc != ERAR_SUCCESS) SolidSession.reset();
+  return rc;
+}

@@ -1,0 +1,67 @@
+// One open archive (a handle of the C ABI): walks the volumes of a set, reports entries and
+// tests or extracts them. Everything lives in the object; handles share nothing.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "unrar/RarBlocks.h"
+#include "unrar/RarUnpack.h"
+#include "unrar/unrar.h"
+
+class TRarArchive : private TSourceProvider {
+ public:
+  // Null with `result` set when the archive cannot be opened.
+  static std::unique_ptr<TRarArchive> OpenFile(const std::string& path, bool listOnly, int& result);
+  // A memory image; it has no further volumes. The data must outlive the object.
+  static std::unique_ptr<TRarArchive> OpenMemory(const void* data, size_t size, int& result);
+  ~TRarArchive() override;
+
+  // 0, or 12 for a header whose checksum fails (entry still filled); else an end or error code.
+  int ReadHeader(TRarEntryHeader& entry, std::string& volumeName);
+  int ProcessFile(int operation, const char* destPath, const char* destName);
+
+  void SetChangeVolProc(CHANGEVOLPROC proc) { ChangeVolProc = proc; }
+  void SetProcessDataProc(PROCESSDATAPROC proc) { ProcessDataProc = proc; }
+  void SetPassword(const char* password) { Password = password ? password : ""; }
+
+ private:
+  struct TVolume;
+  TRarArchive() = default;
+  int OpenFirst(std::unique_ptr<TByteSource> source, const std::string& path);
+  TByteSource* SourceFor(const std::string& volumePath) override;
+
+  // The next entry of the set, its first part only; crosses volume boundaries between files.
+  int NextEntry(TRarEntry& entry);
+  // Follows a split entry into the next volumes, adding their parts.
+  int CollectParts(TRarEntry& entry);
+  int ChangeVolume();
+  int ReadAhead();  // solid sets: every entry up front, so the decoder runs once in order
+  int Unpack(const TRarEntry& entry, size_t solidIndex, int operation, const std::string& target,
+             const std::string& tempFolder);
+  int Decode(const TRarEntry& entry, size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder);
+  static bool Decodable(const TRarEntry& entry);
+
+  std::unique_ptr<TVolume> Volume;
+  std::map<std::string, std::unique_ptr<TByteSource>> Sources;  // volumes whose data an entry needs
+  bool InMemory = false;
+  bool ListOnly = false;
+  bool Solid = false;
+  int Ended = 0;  // sticky result once the set cannot be read further
+
+  bool HaveCurrent = false;
+  TRarEntry Current;
+
+  bool ReadAheadDone = false;
+  std::vector<TRarEntry> SolidEntries;
+  size_t SolidCursor = 0;
+  int SolidTail = ERAR_END_ARCHIVE;
+  std::unique_ptr<TUnarrSession> SolidSession;
+  std::vector<long> SolidImageIndex;
+
+  CHANGEVOLPROC ChangeVolProc = nullptr;
+  PROCESSDATAPROC ProcessDataProc = nullptr;
+  std::string Password;
+};

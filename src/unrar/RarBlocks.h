@@ -1,0 +1,106 @@
+// The block layer: finds the marker, reads the main header and walks the blocks of one volume
+// (RAR 1.5-4.x fully, RAR 5 far enough to list entries). Works on any TByteSource, so the same
+// code reads volume files and memory images.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "unrar/RarSource.h"
+
+// File header flags (RAR 1.5-4.x layout; RAR 5 headers are mapped onto it).
+enum : uint16_t {
+  RarFileSplitBefore = 0x0001,
+  RarFileSplitAfter = 0x0002,
+  RarFileEncrypted = 0x0004,
+  RarFileComment = 0x0008,
+  RarFileSolid = 0x0010,
+  RarFileDirectoryMask = 0x00E0,
+  RarFileLarge = 0x0100,
+  RarFileUnicode = 0x0200,
+  RarFileSalt = 0x0400,
+};
+
+enum : uint16_t {
+  RarMainVolume = 0x0001,
+  RarMainComment = 0x0002,
+  RarMainSolid = 0x0008,
+  RarMainNewNaming = 0x0010,
+  RarMainEncryptedHeaders = 0x0080,
+  RarMainFirstVolume = 0x0100,
+};
+
+enum : uint16_t { RarEndNextVolume = 0x0001 };
+
+constexpr uint8_t RarMethodStore = 0x30;
+constexpr uint8_t RarVersion5 = 50;
+
+struct TRarEntryHeader {
+  uint64_t HeaderPos = 0;
+  uint64_t DataPos = 0;
+  uint64_t PackSize = 0;
+  uint64_t UnpSize = 0;
+  uint16_t Flags = 0;
+  uint8_t HostOS = 0;
+  uint8_t UnpVer = 0;
+  uint8_t Method = 0;
+  uint32_t FileCRC = 0;
+  uint32_t FileTime = 0;
+  uint32_t Attr = 0;
+  std::string Name;  // UTF-8, '/' between folders
+  bool HeaderCrcOk = true;
+
+  bool IsDirectory() const { return (Flags & RarFileDirectoryMask) == RarFileDirectoryMask; }
+  bool SplitBefore() const { return Flags & RarFileSplitBefore; }
+  bool SplitAfter() const { return Flags & RarFileSplitAfter; }
+  bool Encrypted() const { return Flags & RarFileEncrypted; }
+};
+
+enum class TRarBlockKind {
+  File,              // a file header; Entry is filled
+  End,               // end of archive block; EndFlags is filled
+  Skipped,           // any other block, passed over
+  Eof,               // the volume ends at a block boundary
+  Broken,            // truncated or malformed header
+  EncryptedHeaders,  // the rest cannot be read without decrypting
+};
+
+struct TRarBlock {
+  TRarBlockKind Kind = TRarBlockKind::Eof;
+  uint8_t Type = 0;
+  uint16_t EndFlags = 0;
+  TRarEntryHeader Entry;
+};
+
+class TRarBlockReader {
+ public:
+  explicit TRarBlockReader(TByteSource& source) : Source(source) {}
+
+  // Finds the marker (at the start, after leading bytes or inside a self-extractor) and reads
+  // the main header. Returns 0 or an ERAR_ code.
+  int Open();
+  TRarBlock Next();
+
+  bool IsRar5() const { return Rar5; }
+  uint16_t MainFlags() const { return Main; }
+  bool MainCrcOk() const { return MainOk; }
+  uint64_t Position() const { return Pos; }
+
+ private:
+  bool TryMainHeader4(uint64_t at);
+  bool TryMainHeader5(uint64_t at);
+  TRarBlock Next4();
+  TRarBlock Next5();
+  // Reads a RAR 5 header at Pos: its type, flags and body bounds; false when malformed.
+  struct THeader5;
+  bool ReadHeader5(uint64_t at, THeader5& header);
+
+  TByteSource& Source;
+  uint64_t Pos = 0;
+  uint16_t Main = 0;
+  bool MainOk = true;
+  bool Rar5 = false;
+  bool HeadersEncrypted = false;
+};
+
+// DOS date and time (local time) of a Unix time.
+uint32_t UnixTimeToDos(int64_t unixTime);

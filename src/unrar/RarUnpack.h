@@ -1,0 +1,76 @@
+// Unpacking: stored data is copied by the layer itself; compressed data goes to libunarr as a
+// plain single-volume archive rebuilt from the entry's parts (in memory up to a bound, else in a
+// temporary file that is unlinked as soon as libunarr holds it open).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "unrar/RarBlocks.h"
+#include "unrar/RarSource.h"
+
+struct TDataPart {
+  std::string VolumePath;
+  uint64_t Offset = 0;
+  uint64_t Size = 0;
+};
+
+// A whole entry: its first header and the packed data of every part.
+struct TRarEntry {
+  TRarEntryHeader Header;
+  std::string VolumeName;  // the volume its header was read from
+  std::vector<TDataPart> Parts;
+  uint32_t WholeCrc = 0;  // the last part carries the whole file's CRC
+  int Status = 0;         // non-zero when its parts could not all be reached
+  uint64_t PackedTotal() const;
+};
+
+class TSourceProvider {
+ public:
+  virtual ~TSourceProvider() = default;
+  virtual TByteSource* SourceFor(const std::string& volumePath) = 0;
+};
+
+class IUnpackSink {
+ public:
+  virtual ~IUnpackSink() = default;
+  // 0 to go on, or the ERAR_ code that ends the entry.
+  virtual int Write(const uint8_t* data, size_t size) = 0;
+};
+
+constexpr size_t UnpackChunk = 1u << 20;
+
+// Copies a stored entry's parts into the sink; 0, ERAR_EREAD or the sink's code.
+int CopyStored(const TRarEntry& entry, TSourceProvider& sources, IUnpackSink& sink);
+
+struct ar_stream_s;
+struct ar_archive_s;
+
+// One libunarr archive over a rebuilt image of several entries, decoded strictly in order so
+// that a solid set is unpacked once.
+class TUnarrSession {
+ public:
+  TUnarrSession() = default;
+  TUnarrSession(const TUnarrSession&) = delete;
+  TUnarrSession& operator=(const TUnarrSession&) = delete;
+  ~TUnarrSession();
+
+  // tempFolder takes the image when it is too big for memory. 0 or an ERAR_ code.
+  int Build(const std::vector<const TRarEntry*>& entries, bool solid, TSourceProvider& sources,
+            const std::string& tempFolder);
+  // Unpacks image entry `index` into sink; earlier entries not yet passed are unpacked and dropped.
+  int Extract(size_t index, IUnpackSink& sink);
+
+  static size_t MemoryLimit;  // image bytes kept in memory; tests lower it
+
+ private:
+  int Unpack(uint64_t size, IUnpackSink* sink);
+
+  std::vector<uint8_t> Memory;
+  ar_stream_s* Stream = nullptr;
+  ar_archive_s* Archive = nullptr;
+  size_t NextIndex = 0;
+  std::vector<uint8_t> Buffer;
+};

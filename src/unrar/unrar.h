@@ -1,0 +1,113 @@
+/*
+ * The RAR extraction library's C ABI (libunrar.so).
+ *
+ * Who calls what: a caller opens an archive with RAROpenArchive, installs its callbacks, then
+ * alternates RARReadHeader and RARProcessFile until RARReadHeader stops giving 0 (or 12), and
+ * closes the handle with RARCloseArchive. Every call for one handle comes from the thread that
+ * opened it; the callbacks run on that same thread, inside RARReadHeader or RARProcessFile.
+ * Handles are independent: any number may be open at once, in any threads.
+ *
+ * Callbacks:
+ *  - CHANGEVOLPROC(ArcName, Mode). Mode RAR_VOL_ASK: the next volume was not found; ArcName
+ *    holds the expected name in a buffer of RAR_VOL_NAME_SIZE bytes, which the callback may
+ *    overwrite with another zero-terminated name. Mode RAR_VOL_NOTIFY: the named volume was
+ *    opened. Returning 0 (or less) in either mode stops the operation with result 15.
+ *  - PROCESSDATAPROC(Addr, Size) receives every block of unpacked data while an entry is tested
+ *    or extracted; returning 0 (or less) cancels the entry.
+ *  A callback must not call back into the library with the same handle.
+ *
+ * Names in RARHeaderData.FileName are UTF-8 with '/' between folders.
+ */
+#ifndef TALLYRA_UNRAR_H
+#define TALLYRA_UNRAR_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define UNRAR_CALL __stdcall
+#else
+#define UNRAR_CALL
+#endif
+
+#if defined(UNRAR_BUILDING) && !defined(_WIN32)
+#define UNRAR_API __attribute__((visibility("default")))
+#elif defined(UNRAR_BUILDING)
+#define UNRAR_API __declspec(dllexport)
+#else
+#define UNRAR_API
+#endif
+
+#define ERAR_SUCCESS 0
+#define ERAR_END_ARCHIVE 10
+#define ERAR_NO_MEMORY 11
+#define ERAR_BAD_DATA 12
+#define ERAR_BAD_ARCHIVE 13
+#define ERAR_UNKNOWN_FORMAT 14
+#define ERAR_EOPEN 15
+#define ERAR_ECREATE 16
+#define ERAR_ECLOSE 17
+#define ERAR_EREAD 18
+#define ERAR_EWRITE 19
+#define ERAR_SMALL_BUF 20
+#define ERAR_UNKNOWN 21
+#define ERAR_MISSING_PASSWORD 22
+
+#define RAR_OM_LIST 0
+#define RAR_OM_EXTRACT 1
+
+#define RAR_SKIP 0
+#define RAR_TEST 1
+#define RAR_EXTRACT 2
+
+#define RAR_VOL_ASK 0
+#define RAR_VOL_NOTIFY 1
+
+/* Size of the buffer the change-volume callback receives, terminating zero included. */
+#define RAR_VOL_NAME_SIZE 1024
+
+struct RAROpenArchiveData {
+  char *ArcName;
+  unsigned OpenMode;
+  unsigned OpenResult;
+  char *CmtBuf;
+  unsigned CmtBufSize;
+  unsigned CmtSize;
+  unsigned CmtState;
+};
+
+struct RARHeaderData {
+  char ArcName[260];
+  char FileName[260];
+  unsigned Flags;
+  unsigned PackSize;
+  unsigned UnpSize;
+  unsigned HostOS;
+  unsigned FileCRC;
+  unsigned FileTime;
+  unsigned UnpVer;
+  unsigned Method;
+  unsigned FileAttr;
+  char *CmtBuf;
+  unsigned CmtBufSize;
+  unsigned CmtSize;
+  unsigned CmtState;
+};
+
+typedef int(UNRAR_CALL *CHANGEVOLPROC)(char *ArcName, int Mode);
+typedef int(UNRAR_CALL *PROCESSDATAPROC)(unsigned char *Addr, int Size);
+
+UNRAR_API void *UNRAR_CALL RAROpenArchive(struct RAROpenArchiveData *ArchiveData);
+UNRAR_API int UNRAR_CALL RARCloseArchive(void *hArcData);
+UNRAR_API int UNRAR_CALL RARReadHeader(void *hArcData, struct RARHeaderData *HeaderData);
+UNRAR_API int UNRAR_CALL RARProcessFile(void *hArcData, int Operation, char *DestPath, char *DestName);
+UNRAR_API void UNRAR_CALL RARSetChangeVolProc(void *hArcData, CHANGEVOLPROC ChangeVolProc);
+UNRAR_API void UNRAR_CALL RARSetProcessDataProc(void *hArcData, PROCESSDATAPROC ProcessDataProc);
+UNRAR_API void UNRAR_CALL RARSetPassword(void *hArcData, char *Password);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
