@@ -1,0 +1,272 @@
+#pragma once
+// The main window. It owns the pages, the shared state of the workflows (working
+// folder, SFV path, halt flag, error list, CRC table and read buffer), the settings and
+// the command line. Workflows run on the GUI thread and let pending messages run
+// between blocks and files; "&Halt" only sets Halted, which they poll.
+//
+// The implementation is split by page: Unit1.cpp (life cycle, layout, command line,
+// shared helpers), Unit1Sfv.cpp (the two SFV pages), Unit1Rar.cpp (the two RAR pages),
+// Unit1Info.cpp (Help and About), Unit1Settings.cpp (settings file).
+#include "app/IniFile.h"
+#include "checksum/CrcEngine.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/Paths.h"
+
+#include <QMainWindow>
+#include <QStringList>
+#include <array>
+#include <memory>
+#include <optional>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QTabWidget;
+class QTextEdit;
+class QTimer;
+class TDirectory95ListBox;
+class TDrive95ComboBox;
+class TFileListBox;
+class TFilterComboBox;
+class TFriendlyStatusBar;
+class TGradBtn;
+class TProgressCyl;
+class TRadioGroup;
+
+// What the window needs from outside; tests hand in their own.
+struct TFormServices {
+  TProgramPaths Paths;
+  IDialogs* Dialogs = nullptr;           // nullptr: the window's own Qt dialogs
+  const IClock* Clock = nullptr;         // nullptr: the system clock
+  QStringList Arguments;                 // the command line without the program name
+};
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+public:
+  explicit TForm1(TFormServices services, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // ---- shared helpers
+  static QString AddBackslash(const QString& path);
+  static QString LongPathName(const QString& path);
+  static QString SystemErrorText(int code);
+  static double Percent(double done, double total);
+  void LayoutWindow();
+  void ShowErrorReport();
+
+  // ---- the CRC-32 engine, driven with the window's buffer, progress bar and halt flag
+  void BuildCrcTable();
+  std::uint32_t FileCrc(const QString& path);
+
+  // ---- settings
+  void LoadSettings();
+  void SaveSettings();
+
+  // ---- handlers
+  void FormCreate();
+  void FormDestroy();
+  void FormResize();
+  void PageControl1Change();
+  void Panel5Resize();
+  void Timer1Timer();
+  void Timer2Timer();
+  void GradBtn1Click();  // "&Create"
+  void GradBtn2Click();  // "&Halt" of "Create SFV File"
+  void GradBtn3Click();  // "Clear Results" of "Create SFV File"
+  void GradBtn4Click();  // every "E&xit"
+  void GradBtn5Click();  // "&Validate"
+  void GradBtn6Click();  // "&Halt" of the other pages
+  void GradBtn7Click();  // "Clear Results" of "Validate SFV file"
+  void GradBtn9Click();  // "&UnRar"
+  void GradBtn11Click(); // "Clear results" of "UnRar"
+  void GradBtn13Click(); // "&Create Rar"
+  void GradBtn15Click(); // "Clear Options"
+  void FileListBox1DblClick();
+  void FileListBox3DblClick();
+  void Directory95ListBox2Change();
+  void Directory95ListBox4Change();
+  void chkBoxPasswordClick();
+  void ChkBoxEncryptClick();
+  void Panel41Click();
+  void Panel42Click();
+  void AssociatewithSFVfiles1Click();
+  void Copyall1Click(QAction* item);
+
+  // ---- workflows that pages and timers hand over to
+  void ValidateSfv(const QString& path);
+  void SelectFileSet();
+  void UnrarAfterCheck();
+  void FillStorePaths(const QString& folder);
+
+  // The default handler for errors a workflow does not catch: a message box with the
+  // error's text; the program carries on.
+  void HandleException(const std::exception& error);
+
+  // Marks a workflow as running: its page's start controls and the other SFV page's
+  // start button are disabled, the progress bar shows and the size grip goes.
+  void BeginWorkflow(const QList<QWidget*>& ownControls);
+  void EndWorkflow(const QList<QWidget*>& ownControls);
+
+  IDialogs& Dialogs() { return *dialogs_; }
+  const TFormServices& Services() const { return services_; }
+
+  // ---- fields
+  TCrcTable CrcTable{};
+  std::array<std::uint8_t, CrcBlockSize> ReadBuffer{};
+  QStringList ErrorList;
+  QString WorkDir;
+  QString SfvPath;
+  bool Halted = false;
+  bool ListReady = false;
+  int NameColumnWidth = 0;
+  int StartWidth = 0;
+  std::uint32_t LastError = 0;
+  int FileError = -1;
+  long double TotalBytes = 0;
+  long double CurrentFileSize = 0;
+  QString CmdSwitch;
+  QString CmdFile;
+  std::unique_ptr<TIniFile> IniFile;
+  QString IniPath;
+  int NewNameType = 1;
+  int VolumeLevel = 6;
+  int CompressionLevel = 3;
+  bool CreateSFX = false;
+  bool Encrypt = false;
+  bool AutoCreateSFV = false;
+  bool UnrarAfterSFV = false;
+  QString VersionText;
+  QString StatusTitle;
+  QString ExeName;
+  QString ExeDir;
+  QString VolumeSwitch;
+
+  // ---- controls
+  QTabWidget* PageControl1 = nullptr;
+  QWidget* TabSheet1 = nullptr;  // "Create SFV File"
+  QWidget* TabSheet2 = nullptr;  // "Validate SFV file"
+  QWidget* TabSheet6 = nullptr;  // "Create RAR"
+  QWidget* TabSheet5 = nullptr;  // "UnRar"
+  QWidget* TabSheet3 = nullptr;  // "Help"
+  QWidget* TabSheet4 = nullptr;  // "About"
+  QFrame* Panel7 = nullptr;
+  QFrame* Panel8 = nullptr;
+  QFrame* Panel20 = nullptr;
+  QFrame* Panel36 = nullptr;
+  TGradBtn* GradBtn1 = nullptr;   // "&Create"
+  TGradBtn* GradBtn2 = nullptr;   // "&Halt"
+  TGradBtn* GradBtn3 = nullptr;   // "Clear Results"
+  TGradBtn* GradBtn4 = nullptr;   // "E&xit"
+  TGradBtn* GradBtn5 = nullptr;   // "&Validate"
+  TGradBtn* GradBtn6 = nullptr;   // "&Halt"
+  TGradBtn* GradBtn7 = nullptr;   // "Clear Results"
+  TGradBtn* GradBtn8 = nullptr;   // "E&xit"
+  TGradBtn* GradBtn9 = nullptr;   // "&UnRar"
+  TGradBtn* GradBtn10 = nullptr;  // "&Halt"
+  TGradBtn* GradBtn11 = nullptr;  // "Clear results"
+  TGradBtn* GradBtn12 = nullptr;  // "E&xit"
+  TGradBtn* GradBtn13 = nullptr;  // "&Create Rar"
+  TGradBtn* GradBtn14 = nullptr;  // "&Halt"
+  TGradBtn* GradBtn15 = nullptr;  // "Clear Options"
+  TGradBtn* GradBtn16 = nullptr;  // "E&xit"
+
+  TDrive95ComboBox* Drive95ComboBox1 = nullptr;
+  TDrive95ComboBox* Drive95ComboBox2 = nullptr;
+  TDrive95ComboBox* Drive95ComboBox3 = nullptr;
+  TDrive95ComboBox* Drive95ComboBox4 = nullptr;
+  TDirectory95ListBox* Directory95ListBox1 = nullptr;
+  TDirectory95ListBox* Directory95ListBox2 = nullptr;
+  TDirectory95ListBox* Directory95ListBox3 = nullptr;
+  TDirectory95ListBox* Directory95ListBox4 = nullptr;
+  TFileListBox* FileListBox1 = nullptr;
+  TFileListBox* FileListBox2 = nullptr;
+  TFileListBox* FileListBox3 = nullptr;
+  TFileListBox* FileListBox4 = nullptr;
+  TFilterComboBox* FilterComboBox1 = nullptr;
+  TFilterComboBox* FilterComboBox2 = nullptr;
+
+  // "Create SFV File"
+  QGroupBox* GroupBox4 = nullptr;
+  QTextEdit* RichEdit1 = nullptr;
+  QWidget* Panel38 = nullptr;
+  QWidget* Panel5 = nullptr;
+  TRadioGroup* rdogrpFilename = nullptr;
+  QLineEdit* Edit2 = nullptr;
+  // "Validate SFV file"
+  QGroupBox* GroupBox1 = nullptr;
+  QListWidget* ListBox1 = nullptr;
+  QCheckBox* ChkBoxUnrarAfter = nullptr;
+  QMenu* popValidate = nullptr;
+  QAction* Copyselectedline1 = nullptr;
+  QAction* Copyall1 = nullptr;
+  // "Create RAR"
+  QGroupBox* GroupBox9 = nullptr;
+  QGroupBox* GroupBox11 = nullptr;
+  QCheckBox* ChkBoxCreateSFV = nullptr;
+  QLabel* Panel41 = nullptr;
+  QCheckBox* chkBoxCreateSFX = nullptr;
+  QLabel* Panel42 = nullptr;
+  QCheckBox* ChkBoxEncrypt = nullptr;
+  QCheckBox* chkBoxPassword = nullptr;
+  QLineEdit* edtPass = nullptr;
+  QLabel* Label10 = nullptr;
+  QComboBox* cmbBoxPaths = nullptr;
+  QLabel* Label9 = nullptr;
+  QComboBox* cmbCompLevel = nullptr;
+  QLabel* Label1 = nullptr;
+  QComboBox* cmbVolumeSize = nullptr;
+  // "UnRar"
+  QGroupBox* GroupBox7 = nullptr;
+  QGroupBox* GroupBox8 = nullptr;
+  QPlainTextEdit* Memo2 = nullptr;
+  // "Help" and "About"
+  QPlainTextEdit* Memo1 = nullptr;
+  QLabel* Label7 = nullptr;
+  QLabel* lblCompileDate = nullptr;
+  // status bar, menus, timers
+  TFriendlyStatusBar* StatusBar1 = nullptr;
+  QLabel* TallyraStatus = nullptr;
+  TProgressCyl* GradProgress1 = nullptr;
+  QAction* AssociatewithSFVfiles1 = nullptr;
+  QAction* Exit1 = nullptr;
+  QTimer* Timer1 = nullptr;
+  QTimer* Timer2 = nullptr;
+
+protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  void CreateControls();
+  QWidget* CreateSfvCreationPage();
+  QWidget* CreateSfvCheckPage();
+  QWidget* CreateRarCreationPage();
+  QWidget* CreateUnRarPage();
+  QWidget* CreateHelpPage();
+  QWidget* CreateAboutPage();
+  QFrame* CreateButtonBar(const std::array<TGradBtn**, 4>& buttons,
+                          const std::array<QString, 4>& captions);
+  QWidget* CreatePicker(TDrive95ComboBox*& drive, TDirectory95ListBox*& folders,
+                        TFileListBox*& files, TFilterComboBox** filter);
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void CreateStatusBar();
+  void CreateMenus();
+  void ConnectHandlers();
+  void SetProgressPosition(int position);
+
+  TFormServices services_;
+  std::unique_ptr<IDialogs> ownDialogs_;
+  IDialogs* dialogs_ = nullptr;
+  const IClock* clock_ = nullptr;
+  std::unique_ptr<TCrcReader> crcReader_;
+  bool destroyed_ = false;
+};

@@ -1,0 +1,198 @@
+// The "Create RAR" and "UnRar" pages.
+#include "app/Unit1.h"
+
+#include "app/WindowLayout.h"
+#include "controls/FilCtl95.h"
+#include "controls/GradBtn.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+// A bold, underlined word laid over the same word of a check box's caption; a click on
+// it acts on the box.
+QLabel* OverlayWord(QCheckBox* box, const QString& before, const QString& word) {
+  auto* label = new QLabel(word, box);
+  QFont f = box->font();
+  f.setBold(true);
+  f.setUnderline(true);
+  label->setFont(f);
+  label->setAutoFillBackground(true);
+  label->setCursor(Qt::PointingHandCursor);
+  const int indicator = box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+                        box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
+  label->move(indicator + box->fontMetrics().horizontalAdvance(before), 0);
+  label->adjustSize();
+  label->setFixedHeight(box->sizeHint().height());
+  return label;
+}
+
+void SetPasswordBox(QLineEdit* edit, bool enabled) {
+  // Disabled, it takes the button face's colour so it reads as unavailable.
+  QPalette pal = edit->palette();
+  pal.setColor(QPalette::Base, edit->palette().color(enabled ? QPalette::Window : QPalette::Button));
+  if (enabled) pal = QPalette();
+  edit->setPalette(pal);
+  edit->setEnabled(enabled);
+}
+
+}  // namespace
+
+QWidget* TForm1::CreateRarCreationPage() {
+  auto* page = new QWidget;
+  auto* column = new QVBoxLayout(page);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(2);
+  Panel36 = CreateButtonBar({&GradBtn13, &GradBtn14, &GradBtn15, &GradBtn16},
+                            {QStringLiteral("&Create Rar"), QStringLiteral("&Halt"),
+                             QStringLiteral("Clear Options"), QStringLiteral("E&xit")});
+  column->addWidget(Panel36);
+
+  auto* body = new QHBoxLayout;
+  GroupBox9 = new QGroupBox(QStringLiteral("Select files to compress"));
+  auto* pickerLayout = new QVBoxLayout(GroupBox9);
+  pickerLayout->setContentsMargins(4, 4, 4, 4);
+  pickerLayout->addWidget(CreatePicker(Drive95ComboBox4, Directory95ListBox4, FileListBox4, nullptr));
+  FileListBox4->SetMultiSelect(true);
+  body->addWidget(GroupBox9, 1);
+
+  GroupBox11 = new QGroupBox(QStringLiteral("Options"));
+  auto* options = new QGridLayout(GroupBox11);
+  ChkBoxCreateSFV = new QCheckBox(QStringLiteral("Create SFV  after compress"));
+  chkBoxCreateSFX = new QCheckBox(QStringLiteral("Create SFX  archive"));
+  ChkBoxEncrypt = new QCheckBox(QStringLiteral("Encrypt both file data and headers"));
+  chkBoxPassword = new QCheckBox(QStringLiteral("Password protect"));
+  edtPass = new QLineEdit;
+  SetPasswordBox(edtPass, false);
+  Label10 = new QLabel(QStringLiteral("Store path level:"));
+  cmbBoxPaths = new QComboBox;
+  Label9 = new QLabel(QStringLiteral("Compression level:"));
+  cmbCompLevel = new QComboBox;
+  cmbCompLevel->setEditable(true);
+  cmbCompLevel->addItems({QStringLiteral("0 - Store"), QStringLiteral("1 - Fastest"),
+                          QStringLiteral("2 - Fast"), QStringLiteral("3 - Normal"),
+                          QStringLiteral("4 - Good"), QStringLiteral("5 - Best")});
+  cmbCompLevel->setCurrentIndex(3);
+  Label1 = new QLabel(QStringLiteral("Volume size:"));
+  cmbVolumeSize = new QComboBox;
+  cmbVolumeSize->setEditable(true);
+  cmbVolumeSize->addItems({QStringLiteral("1,000,000"), QStringLiteral("2,000,000"),
+                           QStringLiteral("3,000,000"), QStringLiteral("4,000,000"),
+                           QStringLiteral("5,000,000"), QStringLiteral("10,000,000"),
+                           QStringLiteral("15,000,000"), QStringLiteral("20,000,000")});
+  cmbVolumeSize->setCurrentIndex(6);
+  int row = 0;
+  options->addWidget(ChkBoxCreateSFV, row++, 0, 1, 2);
+  options->addWidget(chkBoxCreateSFX, row++, 0, 1, 2);
+  options->addWidget(ChkBoxEncrypt, row++, 0, 1, 2);
+  options->addWidget(chkBoxPassword, row, 0);
+  options->addWidget(edtPass, row++, 1);
+  options->addWidget(Label10, row, 0);
+  options->addWidget(cmbBoxPaths, row++, 1);
+  options->addWidget(Label9, row, 0);
+  options->addWidget(cmbCompLevel, row++, 1);
+  options->addWidget(Label1, row, 0);
+  options->addWidget(cmbVolumeSize, row++, 1);
+  options->setRowStretch(row, 1);
+  Panel41 = OverlayWord(ChkBoxCreateSFV, QStringLiteral("Create "), QStringLiteral("SFV"));
+  Panel42 = OverlayWord(chkBoxCreateSFX, QStringLiteral("Create "), QStringLiteral("SFX"));
+  Panel41->installEventFilter(this);
+  Panel42->installEventFilter(this);
+  body->addWidget(GroupBox11, 1);
+  column->addLayout(body, 1);
+
+  connect(chkBoxPassword, &QCheckBox::clicked, this, [this] { chkBoxPasswordClick(); });
+  connect(ChkBoxEncrypt, &QCheckBox::clicked, this, [this] { ChkBoxEncryptClick(); });
+  connect(Directory95ListBox4, &TDirectoryListBox::Change, this, [this] { Directory95ListBox4Change(); });
+  // A double-click here starts nothing: it would check the other page's selection.
+  return page;
+}
+
+QWidget* TForm1::CreateUnRarPage() {
+  auto* page = new QWidget;
+  auto* column = new QVBoxLayout(page);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(2);
+  Panel20 = CreateButtonBar({&GradBtn9, &GradBtn10, &GradBtn11, &GradBtn12},
+                            {QStringLiteral("&UnRar"), QStringLiteral("&Halt"),
+                             QStringLiteral("Clear results"), QStringLiteral("E&xit")});
+  column->addWidget(Panel20);
+
+  auto* body = new QHBoxLayout;
+  GroupBox7 = new QGroupBox(QStringLiteral("Select .RAR file"));
+  auto* pickerLayout = new QVBoxLayout(GroupBox7);
+  pickerLayout->setContentsMargins(4, 4, 4, 4);
+  pickerLayout->addWidget(
+      CreatePicker(Drive95ComboBox3, Directory95ListBox3, FileListBox3, &FilterComboBox2));
+  FileListBox3->SetFileType(ftReadOnly | ftHidden | ftSystem | ftArchive | ftNormal);
+  FilterComboBox2->SetFilter(
+      QStringLiteral("Rar File (*.rar)|*.rar|Rar File (*.r00)|*.r00|Rar File (*.000)|*.000|"
+                     "All files (*.*)|*.*"));
+  FilterComboBox2->SetFileList(FileListBox3);
+  body->addWidget(GroupBox7, 1);
+
+  GroupBox8 = new QGroupBox(QStringLiteral("Results"));
+  auto* results = new QVBoxLayout(GroupBox8);
+  Memo2 = new QPlainTextEdit;
+  Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo2->installEventFilter(this);
+  results->addWidget(Memo2);
+  body->addWidget(GroupBox8, 1);
+  column->addLayout(body, 1);
+
+  connect(FileListBox3, &TFileListBox::DblClick, this, [this] { FileListBox3DblClick(); });
+  return page;
+}
+
+void TForm1::FillStorePaths(const QString& folder) {
+  cmbBoxPaths->clear();
+  for (const std::string& item : StorePathItems(QFile::encodeName(folder).toStdString())) {
+    cmbBoxPaths->addItem(QFile::decodeName(QByteArray::fromStdString(item)));
+  }
+  cmbBoxPaths->setCurrentIndex(0);
+}
+
+void TForm1::Directory95ListBox4Change() { FillStorePaths(Directory95ListBox4->Directory()); }
+
+void TForm1::chkBoxPasswordClick() {
+  SetPasswordBox(edtPass, chkBoxPassword->isChecked() || ChkBoxEncrypt->isChecked());
+}
+
+void TForm1::ChkBoxEncryptClick() { chkBoxPasswordClick(); }
+
+void TForm1::Panel41Click() {
+  ChkBoxCreateSFV->setFocus();
+  ChkBoxCreateSFV->click();
+}
+
+void TForm1::Panel42Click() {
+  chkBoxCreateSFX->setFocus();
+  chkBoxCreateSFX->click();
+}
+
+void TForm1::GradBtn15Click() {
+  ChkBoxCreateSFV->setChecked(false);
+  chkBoxCreateSFX->setChecked(false);
+  ChkBoxEncrypt->setChecked(false);
+  chkBoxPassword->setChecked(false);
+  SetPasswordBox(edtPass, false);
+  cmbBoxPaths->setCurrentIndex(0);
+  cmbCompLevel->setCurrentIndex(3);
+  cmbVolumeSize->setCurrentIndex(6);
+}
+
+// The archive workflows arrive with their pages' own work.
+void TForm1::GradBtn13Click() {}
+void TForm1::GradBtn9Click() {}
+void TForm1::GradBtn11Click() {}
+void TForm1::FileListBox3DblClick() {}

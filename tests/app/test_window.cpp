@@ -1,0 +1,266 @@
+#include "app/Unit1.h"
+#include "app/WindowLayout.h"
+#include "controls/FilCtl95.h"
+#include "controls/GradBtn.h"
+#include "controls/ProgressCyl.h"
+#include "controls/RadioGroup.h"
+#include "controls/frstatus.h"
+#include "platform/FileSystem.h"
+#include "platform/ScriptedDialogs.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct TWindowFixture : ::testing::Test {
+  TTempDir Dir;  // plays the program's folder
+  TScriptedDialogs Dialogs;
+
+  std::unique_ptr<TForm1> Open(const QStringList& args = {}) {
+    TFormServices services;
+    services.Paths = ProgramPathsFor(Dir.File("tallyra"));
+    services.Dialogs = &Dialogs;
+    services.Arguments = args;
+    return std::make_unique<TForm1>(services);
+  }
+  std::string Ini() const { return ReadWholeFile(Dir.File("tallyra.ini")); }
+  QString Q(const std::string& s) const { return QString::fromStdString(s); }
+};
+
+}  // namespace
+
+TEST_F(TWindowFixture, OpensOnCreateSfvFileWithSixPagesInOrder) {
+  auto form = Open();
+  EXPECT_EQ(form->windowTitle(), "Tallyra");
+  ASSERT_EQ(form->PageControl1->count(), 6);
+  const char* captions[] = {"Create SFV File", "Validate SFV file", "Create RAR",
+                            "UnRar",           "Help",              "About"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(form->PageControl1->tabText(i), captions[i]);
+  EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet1);
+  EXPECT_EQ(form->size(), QSize(613, 394));
+  EXPECT_FALSE(form->GradProgress1->isVisibleTo(form.get()));
+  EXPECT_EQ(form->TallyraStatus->text(), form->StatusTitle);
+  EXPECT_TRUE(form->StatusTitle.startsWith("Tallyra Version 2.0.0 Build "));
+  EXPECT_EQ(form->Label7->text(), form->VersionText);
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_FALSE(form->Timer2->isActive());
+  EXPECT_EQ(form->GradBtn13->Caption(), "&Create Rar");
+  EXPECT_EQ(form->GradBtn11->Caption(), "Clear results");
+}
+
+TEST_F(TWindowFixture, FirstRunShowsDefaultsAndWritesThemAtExit) {
+  auto form = Open();
+  EXPECT_EQ(form->rdogrpFilename->ItemIndex(), 1);
+  EXPECT_EQ(form->cmbVolumeSize->currentText(), "15,000,000");
+  EXPECT_EQ(form->cmbCompLevel->currentText(), "3 - Normal");
+  for (QCheckBox* box : {form->ChkBoxUnrarAfter, form->ChkBoxCreateSFV, form->ChkBoxEncrypt,
+                         form->chkBoxCreateSFX}) {
+    EXPECT_FALSE(box->isChecked()) << box->text().toStdString();
+  }
+  EXPECT_FALSE(form->edtPass->isEnabled());
+  form->close();
+  EXPECT_EQ(Ini(), "[Options]\r\nUnrarAfterSFV=0\r\nAutoCreateSFV=0\r\nEncrypt=0\r\nCreateSFX=0\r\n"
+                   "NewNameType=1\r\nVolumeLevel=6\r\nCompressionLevel=3\r\n");
+  EXPECT_TRUE(Dialogs.Calls.empty());
+}
+
+TEST_F(TWindowFixture, StoredValuesDriveTheControls) {
+  const struct {
+    const char* Ini;
+    int NameRule;
+    int Volume;
+    QString VolumeText;
+  } cases[] = {
+      {"NewNameType=0x2", 2, 6, "15,000,000"},
+      {"NewNameType=abc", 1, 6, "15,000,000"},
+      {"NewNameType=-5", -1, 6, "15,000,000"},
+      {"NewNameType=9", 2, 6, "15,000,000"},
+      {"VolumeLevel=$7", 1, 7, "20,000,000"},
+      {"VolumeLevel=12", 1, -1, ""},
+  };
+  for (const auto& c : cases) {
+    Dir.Write("tallyra.ini", std::string("[Options]\r\n") + c.Ini + "\r\n");
+    auto form = Open();
+    EXPECT_EQ(form->rdogrpFilename->ItemIndex(), c.NameRule) << c.Ini;
+    EXPECT_EQ(form->cmbVolumeSize->currentIndex(), c.Volume) << c.Ini;
+    EXPECT_EQ(form->cmbVolumeSize->currentText(), c.VolumeText) << c.Ini;
+  }
+}
+
+TEST_F(TWindowFixture, EncryptSevenChecksTheBoxAndIsWrittenBackAsOne) {
+  Dir.Write("tallyra.ini", "[Options]\r\nEncrypt=7\r\nMine=kept\r\n[Other]\r\nA=b\r\n");
+  auto form = Open();
+  EXPECT_TRUE(form->ChkBoxEncrypt->isChecked());
+  EXPECT_TRUE(form->edtPass->isEnabled());
+  form->chkBoxCreateSFX->click();
+  form->close();
+  EXPECT_EQ(Ini(), "[Options]\r\nEncrypt=1\r\nMine=kept\r\nUnrarAfterSFV=0\r\nAutoCreateSFV=0\r\n"
+                   "CreateSFX=1\r\nNewNameType=1\r\nVolumeLevel=6\r\nCompressionLevel=3\r\n"
+                   "[Other]\r\nA=b\r\n");
+}
+
+TEST_F(TWindowFixture, AnUnwritableSettingsFileIsReportedAtExit) {
+  auto form = Open();
+  mkdir(Dir.File("tallyra.ini").c_str(), 0755);  // the path can no longer be written
+  form->close();
+  ASSERT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Exception).size(), 1);
+  EXPECT_EQ(Dialogs.Calls[0].Text, Q("Unable to write to " + Dir.File("tallyra.ini")));
+}
+
+TEST_F(TWindowFixture, CommandLineStartsTheRightPageAndTimer) {
+  const std::string sfv = Dir.Write("set.sfv", "");
+  const std::string rar = Dir.Write("set.rar", "");
+  {
+    auto form = Open({"/c", Q(sfv)});
+    EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet2);
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_EQ(form->Timer1->interval(), 500);
+    EXPECT_EQ(form->CmdFile, Q(LongPathName(sfv)));
+    EXPECT_EQ(form->WorkDir, Q(ExtractFilePath(LongPathName(sfv))));
+    EXPECT_EQ(form->Directory95ListBox1->Directory() + "/", form->WorkDir);
+  }
+  {
+    auto form = Open({"/M", Q(rar)});
+    EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet1);
+    EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_EQ(form->Timer2->interval(), 2000);
+    EXPECT_EQ(form->Directory95ListBox2->Directory() + "/", form->WorkDir);
+  }
+  {
+    auto form = Open({"/C", Q(Dir.File("missing.sfv"))});
+    EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet1);
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->WorkDir, Q(Dir.Path()));  // the program's folder, no trailing separator
+  }
+  {
+    auto form = Open({"debug", Q(sfv)});
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->CmdSwitch, "debug");
+  }
+}
+
+TEST_F(TWindowFixture, TheCheckTimerFiresOnceAndSelectsTheFile) {
+  const std::string sfv = Dir.Write("set.sfv", "");
+  auto form = Open({"/C", Q(sfv)});
+  QTest::qWait(700);
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_EQ(form->SfvPath, Q(LongPathName(sfv)));
+  EXPECT_TRUE(form->GradProgress1->isVisibleTo(form.get()));
+}
+
+TEST_F(TWindowFixture, ButtonBarsFollowTheirWidth) {
+  auto form = Open();
+  form->show();
+  for (int width : {613, 820}) {
+    form->resize(width, 394);
+    QCoreApplication::processEvents();
+    const auto spans = ButtonBarLayout(form->Panel7->width());
+    const TGradBtn* buttons[] = {form->GradBtn1, form->GradBtn2, form->GradBtn3, form->GradBtn4};
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(buttons[i]->x(), spans[i].Left);
+      EXPECT_EQ(buttons[i]->width(), spans[i].Width);
+    }
+    EXPECT_EQ(form->StatusBar1->PanelWidth(0), width / 2);
+    EXPECT_EQ(form->GradProgress1->geometry(), QRect(width / 2, 0, width / 2 - 8, 22));
+    EXPECT_EQ(form->Edit2->geometry().right() + 1, form->rdogrpFilename->width() - 7);
+  }
+  // A page shown later is laid out too.
+  form->PageControl1->setCurrentWidget(form->TabSheet6);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form->GradBtn16->x() + form->GradBtn16->width(),
+            2 + 3 * (form->Panel36->width() / 4 - 1) + form->Panel36->width() / 4);
+}
+
+TEST_F(TWindowFixture, FileCrcDrivesTheBarAndRecordsErrors) {
+  auto form = Open();
+  form->GradProgress1->SetPosition(70);
+  EXPECT_EQ(form->FileCrc(Q(Dir.Write("a", "123456789"))), 0xCBF43926u);
+  EXPECT_EQ(form->GradProgress1->Position(), 0);
+  EXPECT_EQ(form->GradProgress1->FontColor(), QColor(Qt::white));  // it showed 100 before 0
+  EXPECT_EQ(static_cast<double>(form->CurrentFileSize), 9.0);
+
+  form->TotalBytes = 0;
+  EXPECT_EQ(form->FileCrc(Q(Dir.File("missing"))), 0u);
+  EXPECT_EQ(form->LastError, 2u);
+  EXPECT_EQ(form->FileError, 2);
+  EXPECT_EQ(static_cast<double>(form->TotalBytes), 0.0);
+}
+
+TEST_F(TWindowFixture, HaltStopsARunningReadAndKeepsTheBar) {
+  auto form = Open();
+  const std::string big = Dir.Write("big", "");
+  ASSERT_EQ(truncate(big.c_str(), 1ll << 30), 0);
+  // The click arrives while the read lets messages run.
+  QTimer::singleShot(0, form.get(), [&] { form->GradBtn2->click(); });
+  form->FileError = -1;
+  EXPECT_EQ(form->FileCrc(Q(big)), 0u);
+  EXPECT_TRUE(form->Halted);
+  EXPECT_EQ(form->LastError, 0u);
+  EXPECT_EQ(form->FileError, -1);
+  EXPECT_GT(form->GradProgress1->Position(), 0);
+  EXPECT_LT(form->GradProgress1->Position(), 100);
+}
+
+TEST_F(TWindowFixture, DebugSwitchTracesEveryBlock) {
+  auto form = Open({"DEBUG"});
+  form->FileCrc(Q(Dir.Write("f", std::string(40000, 'x'))));
+  const std::string trace = ReadWholeFile(Dir.File("debug.txt"));
+  EXPECT_EQ(trace.rfind("16384 : ", 0), 0u);
+  EXPECT_NE(trace.find("\r\n32768 : "), std::string::npos);
+  EXPECT_NE(trace.find("\r\n40000 : "), std::string::npos);
+  EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 3);
+}
+
+TEST_F(TWindowFixture, AWorkflowBlocksBothSfvStartButtons) {
+  auto form = Open();
+  form->BeginWorkflow({form->GradBtn7});
+  EXPECT_FALSE(form->GradBtn1->isEnabled());
+  EXPECT_FALSE(form->GradBtn5->isEnabled());
+  EXPECT_FALSE(form->GradBtn7->isEnabled());
+  EXPECT_FALSE(form->StatusBar1->SizeGrip());
+  form->EndWorkflow({form->GradBtn7});
+  EXPECT_TRUE(form->GradBtn1->isEnabled());
+  EXPECT_TRUE(form->GradBtn5->isEnabled());
+  EXPECT_TRUE(form->GradBtn7->isEnabled());
+  EXPECT_TRUE(form->StatusBar1->SizeGrip());
+}
+
+TEST_F(TWindowFixture, FilterAndOptionControls) {
+  Dir.Write("a.sfv", "");
+  Dir.Write("b.crc", "");
+  auto form = Open();
+  form->Directory95ListBox1->SetDirectory(Q(Dir.Path()));
+  ASSERT_EQ(form->FileListBox1->Count(), 1);
+  EXPECT_EQ(form->FileListBox1->Name(0), "a.sfv");
+  form->FilterComboBox1->setCurrentIndex(1);  // "CRC Files (*.crc)"
+  ASSERT_EQ(form->FileListBox1->Count(), 1);
+  EXPECT_EQ(form->FileListBox1->Name(0), "b.crc");
+
+  form->Directory95ListBox4->SetDirectory(Q(Dir.Path()));
+  EXPECT_EQ(form->cmbBoxPaths->itemText(1), Q(ExtractFileName(LongPathName(Dir.Path()))));
+
+  form->Panel42Click();
+  EXPECT_TRUE(form->chkBoxCreateSFX->isChecked());
+  form->chkBoxPassword->click();
+  EXPECT_TRUE(form->edtPass->isEnabled());
+  form->cmbCompLevel->setCurrentIndex(0);
+  form->GradBtn15Click();
+  EXPECT_FALSE(form->chkBoxCreateSFX->isChecked());
+  EXPECT_FALSE(form->chkBoxPassword->isChecked());
+  EXPECT_FALSE(form->edtPass->isEnabled());
+  EXPECT_EQ(form->cmbCompLevel->currentIndex(), 3);
+  EXPECT_EQ(form->cmbBoxPaths->currentIndex(), 0);
+}

@@ -1,0 +1,98 @@
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
+#include "platform/SystemError.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <unistd.h>
+
+TEST(PathParts, SplitAsTheWorkflowsExpect) {
+  const struct {
+    const char* Path;
+    const char* Folder;
+    const char* Name;
+    const char* Ext;
+  } cases[] = {
+      {"/a/b/set.part01.rar", "/a/b/", "set.part01.rar", ".rar"},
+      {"/a/b.d/name", "/a/b.d/", "name", ""},
+      {"name.sfv", "", "name.sfv", ".sfv"},
+      {"/", "/", "", ""},
+      {"/a/.hidden", "/a/", ".hidden", ".hidden"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ExtractFilePath(c.Path), c.Folder) << c.Path;
+    EXPECT_EQ(ExtractFileName(c.Path), c.Name) << c.Path;
+    EXPECT_EQ(ExtractFileExt(c.Path), c.Ext) << c.Path;
+  }
+  EXPECT_EQ(ChangeFileExt("/a/set.part01.rar", ".sfv"), "/a/set.part01.sfv");
+  EXPECT_EQ(ChangeFileExt("/a.b/set", ".sfv"), "/a.b/set.sfv");
+  EXPECT_EQ(AddBackslash("/a"), "/a/");
+  EXPECT_EQ(AddBackslash("/a/"), "/a/");
+  EXPECT_EQ(AddBackslash(""), "");
+}
+
+TEST(LongPathName, GivesTheCleanAbsolutePathOrTheInputUnchanged) {
+  TTempDir dir;
+  const std::string file = dir.Write("f.sfv", "x");
+  const std::string canonical = LongPathName(file);
+  ASSERT_TRUE(ForceDirectories(dir.File("sub")));
+  EXPECT_EQ(LongPathName(dir.Path() + "/./sub/../f.sfv"), canonical);
+  ASSERT_EQ(symlink(file.c_str(), dir.File("link").c_str()), 0);
+  EXPECT_EQ(LongPathName(dir.File("link")), canonical);
+  EXPECT_EQ(LongPathName(dir.File("missing/../x")), dir.File("missing/../x"));
+  EXPECT_EQ(LongPathName(""), "");
+}
+
+TEST(FileQueries, SizesAttributesAndModes) {
+  TTempDir dir;
+  const std::string file = dir.Write("f", "12345");
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_FALSE(FileExists(dir.Path()));
+  EXPECT_TRUE(DirectoryExists(dir.Path()));
+  EXPECT_EQ(FileSize(file).value_or(0), 5u);
+  EXPECT_FALSE(FileSize(dir.File("missing")).has_value());
+  EXPECT_EQ(LastSystemError(), ENOENT);
+
+  ASSERT_TRUE(SetFileMode(file, 0444));
+  EXPECT_EQ(*FileAttributes(file) & faReadOnly, faReadOnly);
+  ASSERT_TRUE(SetNormalAttributes(file));
+  EXPECT_EQ(*FileMode(file), 0644u);  // owner-write added, the rest kept
+  EXPECT_EQ(*FileAttributes(dir.Path()) & faDirectory, faDirectory);
+}
+
+TEST(ForceDirectories, MakesEveryMissingLevel) {
+  TTempDir dir;
+  EXPECT_TRUE(ForceDirectories(dir.File("a/b/c")));
+  EXPECT_TRUE(DirectoryExists(dir.File("a/b/c")));
+  EXPECT_TRUE(ForceDirectories(dir.File("a/b/c")));
+}
+
+TEST(SystemErrorText, IsTheSystemTextWithCrLfOrUnknownError) {
+  EXPECT_EQ(SystemErrorText(ENOENT), "No such file or directory\r\n");
+  EXPECT_EQ(SystemErrorText(99999), "Unknown error");
+}
+
+TEST(ProgramPaths, DataFolderIsTheProgramFolderWhenWritable) {
+  TTempDir dir;
+  const TProgramPaths paths = ProgramPathsFor(dir.File("tallyra"));
+  EXPECT_EQ(paths.ExeDir, dir.Path());
+  EXPECT_EQ(paths.DataDir, dir.Path());
+  EXPECT_EQ(paths.IniPath(), dir.File("tallyra.ini"));
+}
+
+TEST(ProgramPaths, DataFolderFallsBackToTheXdgConfigFolder) {
+  TTempDir dir;
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+  // A program folder nobody may write to (here: one that does not exist).
+  const TProgramPaths paths = ProgramPathsFor("/nonexistent-tallyra-folder/bin/tallyra");
+  if (old != nullptr) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(paths.ExeDir, "/nonexistent-tallyra-folder/bin");
+  EXPECT_EQ(paths.DataDir, dir.Path() + "/tallyra");
+  EXPECT_EQ(paths.DataFile("debug.txt"), dir.Path() + "/tallyra/debug.txt");
+}
