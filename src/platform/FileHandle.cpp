@@ -29,17 +29,17 @@ int LockFor(std::uint32_t mode) {
 
 int FileOpen(const std::string& path, std::uint32_t mode) {
   if (mode == fmCreate) return FileCreate(path);
-  const int fd = ::open(path.c_str(), AccessFlags(mode) | O_CLOEXEC);
+  // Non-blocking first, so that a FIFO cannot stall the open waiting for a writer.
+  const int fd = ::open(path.c_str(), AccessFlags(mode) | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat st {};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    const int code = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    errno = code;
-    return -1;
-  }
-  if (const int lock = LockFor(mode); lock != 0 && flock(fd, lock | LOCK_NB) != 0) {
-    const int code = errno;
+  int code = 0;
+  if (fstat(fd, &st) != 0) code = errno;
+  else if (S_ISDIR(st.st_mode)) code = EISDIR;
+  else if (!S_ISREG(st.st_mode)) code = EINVAL;  // devices and pipes are no files to archive
+  else if (const int lock = LockFor(mode); lock != 0 && flock(fd, lock | LOCK_NB) != 0) code = errno;
+  else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) code = errno;
+  if (code != 0) {
     ::close(fd);
     errno = code;
     return -1;

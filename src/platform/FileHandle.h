@@ -22,8 +22,8 @@ enum : std::uint32_t {
 
 // Sharing is kept with advisory locks, so it binds only openers that lock too:
 // exclusive takes a write lock, deny-write and deny-read a shared one, and a
-// conflicting lock makes the open fail at once instead of waiting. A folder is
-// never opened as a file.
+// conflicting lock makes the open fail at once instead of waiting. Only regular
+// files open: a folder, device or pipe is refused.
 int FileOpen(const std::string& path, std::uint32_t mode);
 int FileCreate(const std::string& path);
 

@@ -17,6 +17,7 @@ class TBoundedReader {
 
   bool Read(std::uint64_t pos, void* buffer, std::size_t count) const {
     if (pos > FSize || count > FSize - pos) return false;
+    if (count == 0) return true;  // an empty table or string: nothing to fetch
     return FReadAt(pos, buffer, count) == count;
   }
   bool U16(std::uint64_t pos, std::uint16_t& value) const {

@@ -10,6 +10,8 @@
 // a damaged or hostile file yields fewer strings, never a read past its end.
 
 // Reads up to count bytes at position into buffer; returns how many it delivered.
+// Called synchronously on the caller's thread, never with a range past the size
+// given; an exception it throws leaves ReadPeStrings unchanged.
 using TPeReadAt = std::function<std::size_t(std::uint64_t position, void* buffer, std::size_t count)>;
 
 // Strings firstId .. firstId + count - 1 as UTF-8, one slot each; a string the

@@ -2,10 +2,12 @@
 // and the exception texts.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "ArchiveTestFiles.h"
+#include "archive/aknDetect.h"
 #include "archive/aknStreams.h"
 
 namespace {
@@ -68,8 +70,18 @@ TEST(Streams, OpenAndCreateErrors) {
   } catch (const EFCreateError& e) {
     EXPECT_EQ(e.Message(), "Error creating file");
   }
-  // A folder is not a file.
+  // A folder is not a file, nor is a device.
   EXPECT_THROW(TFileStream32(dir.Path(""), fmOpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream32("/dev/null", fmOpenRead), EFOpenError);
+}
+
+// A pipe without a writer would block a plain open for good.
+TEST(Streams, PipesAreRefusedWithoutWaiting) {
+  TTempDir dir;
+  const std::string fifo = dir.Path("pipe.rar");
+  if (std::system(("mkfifo '" + fifo + "'").c_str()) != 0) GTEST_SKIP() << "no mkfifo";
+  EXPECT_THROW(TFileStream32(fifo, fmOpenRead | fmShareDenyNone), EFOpenError);
+  EXPECT_EQ(DetectArchive(fifo).ArcType, atNA);
 }
 
 TEST(Streams, WriteReadSeekAndSize) {
