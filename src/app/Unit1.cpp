@@ -371,20 +371,22 @@ QString TForm1::SystemErrorText(int code) { return QString::fromLocal8Bit(::Syst
 double TForm1::Percent(double done, double total) { return ::Percent(done, total); }
 
 void TForm1::BeginWorkflow(const QList<QWidget*>& ownControls) {
+  workflowRunning_ = true;
   for (QWidget* w : ownControls) w->setEnabled(false);
-  // One read at a time: the other SFV page must not start a second one.
   GradBtn1->setEnabled(false);
   GradBtn5->setEnabled(false);
-  GradProgress1->show();
-  StatusBar1->SetSizeGrip(false);
 }
 
 void TForm1::EndWorkflow(const QList<QWidget*>& ownControls) {
+  workflowRunning_ = false;
   for (QWidget* w : ownControls) w->setEnabled(true);
   GradBtn1->setEnabled(true);
   GradBtn5->setEnabled(true);
-  GradProgress1->hide();
-  StatusBar1->SetSizeGrip(true);
+}
+
+void TForm1::ShowProgress(bool show) {
+  GradProgress1->setVisible(show);
+  StatusBar1->SetSizeGrip(!show);
 }
 
 // ------------------------------------------------------------------ CRC-32

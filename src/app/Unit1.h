@@ -111,10 +111,14 @@ public:
   // error's text; the program carries on.
   void HandleException(const std::exception& error);
 
-  // Marks a workflow as running: its page's start controls and the other SFV page's
-  // start button are disabled, the progress bar shows and the size grip goes.
+  // Marks an SFV workflow as running: its page's start controls and the other SFV page's
+  // start button are disabled, so that no second read starts while one runs.
   void BeginWorkflow(const QList<QWidget*>& ownControls);
   void EndWorkflow(const QList<QWidget*>& ownControls);
+  bool WorkflowRunning() const { return workflowRunning_; }
+  // Shows the progress bar and switches the size grip off, or the other way round.
+  void ShowProgress(bool show);
+  void CreateSfvForSet();
 
   IDialogs& Dialogs() { return *dialogs_; }
   const TFormServices& Services() const { return services_; }
@@ -269,4 +273,5 @@ private:
   const IClock* clock_ = nullptr;
   std::unique_ptr<TCrcReader> crcReader_;
   bool destroyed_ = false;
+  bool workflowRunning_ = false;
 };

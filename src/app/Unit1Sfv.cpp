@@ -1,15 +1,27 @@
-// The "Create SFV File" and "Validate SFV file" pages.
+// The "Create SFV File" and "Validate SFV file" pages, and the error report.
 #include "app/Unit1.h"
+
+#include "app/Unit2.h"
+#include "checksum/SfvCreate.h"
+#include "checksum/SfvFile.h"
+#include "controls/ProgressCyl.h"
+#include "platform/FileSystem.h"
+#include "platform/SystemError.h"
 
 #include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
 #include "controls/RadioGroup.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <QScrollBar>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -122,10 +134,131 @@ void TForm1::Directory95ListBox2Change() {
 
 // The creation and check workflows arrive with their pages' own work; until then the
 // buttons and timers reach these and nothing starts.
-void TForm1::GradBtn1Click() {}
 void TForm1::GradBtn5Click() {}
 void TForm1::ValidateSfv(const QString&) {}
-void TForm1::SelectFileSet() {}
 void TForm1::UnrarAfterCheck() {}
 void TForm1::Copyall1Click(QAction*) {}
-void TForm1::ShowErrorReport() {}
+
+namespace {
+std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString FromNative(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+QString FromLocal(const std::string& text) { return QString::fromLocal8Bit(text); }
+}  // namespace
+
+// ------------------------------------------------------------------ SFV creation
+
+void TForm1::GradBtn1Click() {
+  if (FileListBox2->SelCount() == 0) {
+    dialogs_->ShowMessage(QStringLiteral("You must select files to check first"));
+    return;
+  }
+  if (workflowRunning_) return;  // a hand-over during a running check waits its turn
+  Halted = false;
+  BeginWorkflow({GradBtn1});
+
+  TSfvCreateRequest request;
+  for (int i = 0; i < FileListBox2->Count(); ++i) {
+    if (FileListBox2->Selected(i)) request.Names.push_back(Native(FileListBox2->Name(i)));
+  }
+  const QString folder = Directory95ListBox2->Directory();
+  SfvPath = FromNative(SfvPathForRule(rdogrpFilename->ItemIndex(), Native(AddBackslash(folder)),
+                                      request.Names.front(), Native(Edit2->text())));
+  request.SfvPath = Native(SfvPath);
+  request.StatusTitle = StatusTitle.toStdString();
+  WorkDir = AddBackslash(LongPathName(folder));
+  request.Folder = Native(WorkDir);
+  RichEdit1->clear();
+  ErrorList.clear();
+
+  TSfvCreateHooks hooks;
+  hooks.Halted = [this] { return Halted; };
+  hooks.PumpMessages = [] { QCoreApplication::processEvents(); };
+  hooks.OnSummingStart = [this](int) { ShowProgress(true); };
+  hooks.OnFileStart = [this](int, int, const std::string& name) {
+    TallyraStatus->setText(QStringLiteral("Calculating CRC on : ") + FromNative(name));
+    TallyraStatus->adjustSize();
+  };
+  hooks.FileCrc = [this](const std::string& path) {
+    TFileCrcResult r;
+    r.Crc = FileCrc(FromNative(path));
+    r.Status = Halted ? TCrcStatus::Halted : LastError != 0 ? TCrcStatus::Failed : TCrcStatus::Ok;
+    r.ErrorCode = static_cast<int>(LastError);
+    return r;
+  };
+  hooks.OnFileDone = [this](int k, int m, const std::string& name, const TFileCrcResult& r) {
+    GroupBox4->setTitle(QStringLiteral("Results (") + QStringLiteral("Checked ") +
+                        QString::number(k) + QStringLiteral(" of ") + QString::number(m) +
+                        QStringLiteral(" files") + QStringLiteral(" )"));
+    if (r.Status == TCrcStatus::Ok) {
+      RichEdit1->append(FromNative(name) + QStringLiteral(" CRC is ") +
+                        QString::fromStdString(CrcHexUpper(r.Crc)));
+    } else {
+      RichEdit1->append(FromNative(name) + QStringLiteral(" could not be read: ") +
+                        FromLocal(::SystemErrorText(r.ErrorCode)).trimmed());
+      for (const std::string& line : ReadErrorBlock(name, r.ErrorCode)) ErrorList << FromLocal(line);
+    }
+    RichEdit1->verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  };
+  hooks.OnWriting = [this] {
+    TallyraStatus->setText(QStringLiteral("Done Calculating CRC"));
+    TallyraStatus->adjustSize();
+  };
+
+  const TSfvCreateResult result = CreateSfv(request, hooks);
+  EndWorkflow({GradBtn1});
+  switch (result.Outcome) {
+    case TSfvCreateOutcome::Written:
+      RichEdit1->append(QString());
+      RichEdit1->append(QStringLiteral("Validation file created"));
+      ShowProgress(false);
+      // The new file shows in the lists of its folder.
+      FileListBox2->Update();
+      FileListBox1->Update();
+      break;
+    case TSfvCreateOutcome::Halted:
+      RichEdit1->append(QString());
+      RichEdit1->append(QStringLiteral("User halted"));
+      if (result.Summing) ShowProgress(false);
+      break;
+    case TSfvCreateOutcome::WriteFailed:
+      ShowProgress(false);
+      HandleException(std::runtime_error(Native(QStringLiteral("Cannot create file ") + SfvPath)));
+      break;
+  }
+}
+
+void TForm1::SelectFileSet() {
+  const std::string folder = Native(AddBackslash(WorkDir));
+  for (int i = 0; i < FileListBox2->Count(); ++i) {
+    if (IsInFileSet(folder + Native(FileListBox2->Name(i)), Native(CmdSwitch), Native(CmdFile))) {
+      FileListBox2->SetSelected(i, true);
+    }
+  }
+}
+
+void TForm1::CreateSfvForSet() {
+  Directory95ListBox2->SetDirectory(WorkDir);
+  PageControl1->setCurrentWidget(TabSheet1);
+  QCoreApplication::processEvents();
+  if (!DirectoryExists(Native(WorkDir))) return;
+  SelectFileSet();
+  QCoreApplication::processEvents();
+  GradBtn1Click();
+  if (!ErrorList.isEmpty() &&
+      dialogs_->AskErrorYesNo(
+          QStringLiteral("One or more files had errors. Would you like to see them?"))) {
+    ShowErrorReport();
+  }
+}
+
+// ------------------------------------------------------------------ error report
+
+void TForm1::ShowErrorReport() {
+  TfrmError form(*dialogs_, this);
+  QString text;
+  for (const QString& line : ErrorList) text += line + QLatin1Char('\n');
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  form.Memo1->setPlainText(text);
+  form.LogFolder = WorkDir;
+  form.exec();
+}

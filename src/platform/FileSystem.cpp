@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,4 +93,34 @@ bool ForceDirectories(const std::string& folder) {
     }
   }
   return DirectoryExists(folder);
+}
+
+int ReplaceFileContents(const std::string& path, const std::string& bytes) {
+  static unsigned counter = 0;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return errno;
+  }
+  if (fd < 0) return EEXIST;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      close(fd);
+      unlink(temp.c_str());
+      return error;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (close(fd) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    unlink(temp.c_str());
+    return error;
+  }
+  return 0;
 }

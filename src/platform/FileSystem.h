@@ -40,6 +40,11 @@ bool SetNormalAttributes(const std::string& path);
 // Creates a folder and every missing parent; true when it exists afterwards.
 bool ForceDirectories(const std::string& folder);
 
+// Replaces a file's contents in one step: the bytes go to a new file beside it, which
+// is then renamed over the target, so a failed write leaves the old file as it was.
+// Returns 0, or the system's error code.
+int ReplaceFileContents(const std::string& path, const std::string& bytes);
+
 // The folder part of a path with its trailing separator ("/a/b/c.txt" -> "/a/b/"),
 // empty when the path names no folder.
 std::string ExtractFilePath(const std::string& path);

@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// Exit statuses shared by the commands.
+enum TCliExit { ceOk = 0, ceFailed = 1, ceUsage = 2, ceInterrupted = 3 };
+
+// Set by Ctrl-C; the engines poll it as the window polls "&Halt".
+bool CliHalted();
+void InstallInterruptHandler();
+
+// "Tallyra Version 2.0.0 Build N", the title the window shows when idle.
+std::string CliStatusTitle();
+
+// The names of a folder's files in the order the window's file lists show them:
+// without regard to letter case first, then byte order; folders and dot-names left out.
+std::vector<std::string> ListFolderFiles(const std::string& folder);
+
+int RunCreate(const std::vector<std::string>& args);

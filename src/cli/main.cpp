@@ -1,0 +1,34 @@
+// tallyra-cli: SFV creation (and, as they arrive, the check and extraction) without
+// the window, through the same engines.
+#include "cli/CliCommon.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+void Usage(std::ostream& out) {
+  out << "usage: tallyra-cli COMMAND [ARGS...]\n"
+         "\n"
+         "commands:\n"
+         "  create   write an SFV file for files of one folder (see: tallyra-cli create --help)\n";
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    Usage(std::cerr);
+    return ceUsage;
+  }
+  const std::string& command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "--help" || command == "-h" || command == "help") {
+    Usage(std::cout);
+    return ceOk;
+  }
+  if (command == "create") return RunCreate(rest);
+  std::cerr << "tallyra-cli: unknown command " << command << "\n";
+  Usage(std::cerr);
+  return ceUsage;
+}
