@@ -56,6 +56,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     WriteSeeds(seeds);
     std::exit(0);
   }
+  // The name is made first so that it outlives the handler that removes the file.
+  (void)InputPath();
+  std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove(InputPath(), ec);
+  });
   return 0;
 }
 
