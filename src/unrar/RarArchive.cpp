@@ -11,8 +11,9 @@ struct TRarArchive::TVolume {
   std::string Path;
   std::unique_ptr<TByteSource> Source;
   TRarBlockReader Reader;
+  std::string NamingBase;  // the name the next volume's name is derived from
   TVolume(std::string path, std::unique_ptr<TByteSource> source)
-      : Path(std::move(path)), Source(std::move(source)), Reader(*Source) {}
+      : Path(std::move(path)), Source(std::move(source)), Reader(*Source), NamingBase(Path) {}
 };
 
 namespace {
@@ -45,6 +46,9 @@ std::string TempFolder() {
   return tmp && *tmp ? tmp : "/tmp";
 }
 
+// Once the set cannot be read further every read reports it; 12 would read as "one more entry".
+int StickyEnd(int rc) { return rc == ERAR_BAD_DATA ? ERAR_BAD_ARCHIVE : rc; }
+
 }  // namespace
 
 TRarArchive::~TRarArchive() = default;
@@ -69,6 +73,7 @@ std::unique_ptr<TRarArchive> TRarArchive::OpenMemory(const void* data, size_t si
 }
 
 int TRarArchive::OpenFirst(std::unique_ptr<TByteSource> source, const std::string& path) {
+  if (auto* file = dynamic_cast<TFileSource*>(source.get())) SeenVolumes.insert(file->Identity());
   Volume = std::make_unique<TVolume>(path, std::move(source));
   int rc = Volume->Reader.Open();
   Solid = Volume->Reader.MainFlags() & RarMainSolid;
@@ -89,7 +94,8 @@ TByteSource* TRarArchive::SourceFor(const std::string& volumePath) {
 
 int TRarArchive::ChangeVolume() {
   if (InMemory) return ERAR_EOPEN;
-  std::string next = NextVolumeName(Volume->Path, Volume->Reader.MainFlags() & RarMainNewNaming);
+  std::string expected = NextVolumeName(Volume->NamingBase, Volume->Reader.MainFlags() & RarMainNewNaming);
+  std::string next = expected;
   std::vector<char> buffer(RAR_VOL_NAME_SIZE);
   auto intoBuffer = [&buffer](const std::string& name) {
     std::fill(buffer.begin(), buffer.end(), '\0');
@@ -103,9 +109,14 @@ int TRarArchive::ChangeVolume() {
     buffer.back() = '\0';
     next = buffer.data();
   }
+  bool renamed = next != expected;
   auto source = TFileSource::Open(next);
   if (!source) return ERAR_EOPEN;
+  // A name that leads back to a volume already read would go round for ever.
+  if (!SeenVolumes.insert(source->Identity()).second) return ERAR_EOPEN;
   auto volume = std::make_unique<TVolume>(next, std::move(source));
+  // Later names follow the set's own naming, also when this volume was found under another name.
+  volume->NamingBase = renamed ? expected : next;
   if (volume->Reader.Open() != ERAR_SUCCESS) return ERAR_BAD_ARCHIVE;
   if (ChangeVolProc) {
     intoBuffer(next);
@@ -140,7 +151,7 @@ int TRarArchive::NextEntry(TRarEntry& entry) {
       case TRarBlockKind::Eof:
         // Old volumes may end without an end block; go on only when the next one is there.
         if (isVolume && !InMemory &&
-            IsRegularFile(NextVolumeName(Volume->Path, Volume->Reader.MainFlags() & RarMainNewNaming))) {
+            IsRegularFile(NextVolumeName(Volume->NamingBase, Volume->Reader.MainFlags() & RarMainNewNaming))) {
           if (int rc = ChangeVolume()) return rc;
           continue;
         }
@@ -178,7 +189,7 @@ int TRarArchive::ReadAhead() {
     int parts = CollectParts(entry);
     entry.Status = parts;
     SolidEntries.push_back(std::move(entry));
-    if (parts != ERAR_SUCCESS) return SolidTail = parts;
+    if (parts != ERAR_SUCCESS) return SolidTail = StickyEnd(parts);
   }
 }
 
@@ -219,7 +230,7 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   if (!Solid && entry.Header.SplitAfter()) {
     // Skipping a split file still walks through its volumes, so reading goes on behind it.
     rc = CollectParts(entry);
-    if (rc != ERAR_SUCCESS) Ended = rc;
+    if (rc != ERAR_SUCCESS) Ended = StickyEnd(rc);
   }
   if (ListOnly || (operation != RAR_TEST && operation != RAR_EXTRACT)) return rc;
 

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "unrar/RarBlocks.h"
@@ -46,6 +48,7 @@ class TRarArchive : private TSourceProvider {
 
   std::unique_ptr<TVolume> Volume;
   std::map<std::string, std::unique_ptr<TByteSource>> Sources;  // volumes whose data an entry needs
+  std::set<std::pair<uint64_t, uint64_t>> SeenVolumes;  // device and inode of every volume opened
   bool InMemory = false;
   bool ListOnly = false;
   bool Solid = false;

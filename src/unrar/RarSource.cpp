@@ -23,7 +23,7 @@ std::unique_ptr<TFileSource> TFileSource::Open(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<TFileSource>(new TFileSource(fd, uint64_t(st.st_size)));
+  return std::unique_ptr<TFileSource>(new TFileSource(fd, uint64_t(st.st_size), {uint64_t(st.st_dev), uint64_t(st.st_ino)}));
 }
 
 size_t TFileSource::ReadAt(uint64_t offset, void* buffer, size_t size) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 class TByteSource {
  public:
@@ -32,9 +33,12 @@ class TFileSource : public TByteSource {
   static std::unique_ptr<TFileSource> Open(const std::string& path);
   size_t ReadAt(uint64_t offset, void* buffer, size_t size) override;
   uint64_t Size() const override { return Length; }
+  // Device and inode: the same file under two names is one volume.
+  std::pair<uint64_t, uint64_t> Identity() const { return Id; }
 
  private:
-  TFileSource(int fd, uint64_t size) : Fd(fd), Length(size) {}
+  TFileSource(int fd, uint64_t size, std::pair<uint64_t, uint64_t> id) : Fd(fd), Length(size), Id(id) {}
   int Fd;
   uint64_t Length;
+  std::pair<uint64_t, uint64_t> Id;
 };

@@ -1,0 +1,46 @@
+// A small writer of stored RAR 2.9 archives for tests: file and folder headers, Unicode names,
+// volumes split at a given size or before a chosen entry (name.rar, name.r00 ... or
+// name.part1.rar ...), damaged header or data CRCs on request; and a minimal RAR 5 archive
+// for listing tests.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TRarTestEntry {
+  std::string Name;  // stored as given (RAR separates folders with '\')
+  std::string Data;
+  bool Directory = false;
+  bool Unicode = false;  // flag 0x200: an 8-bit name plus the packed UTF-16 form
+  uint8_t HostOS = 2;
+  uint32_t Attr = 0x20;
+  uint32_t DosTime = (40u << 25) | (1u << 21) | (2u << 16) | (3u << 11) | (4u << 5) | 3u;  // 2020-01-02 03:04:06
+  uint8_t UnpVer = 29;
+  uint8_t Method = 0x30;   // anything but 0x30 claims compression; the data is written as given
+  uint16_t ExtraFlags = 0;  // OR-ed into the header flags (0x04 encrypted ...)
+  bool BreakHeaderCrc = false;
+  bool BreakDataCrc = false;
+  bool NewVolumeBefore = false;  // the previous volume ends right before this entry
+};
+
+struct TRarWriterOptions {
+  uint64_t VolumeSize = 0;  // split data so that no volume grows beyond this (0: no limit)
+  bool Volumes = false;     // mark the archive as a volume set even with one volume
+  bool NewNaming = false;   // name.part1.rar instead of name.rar, name.r00
+  int PartDigits = 1;
+  bool Solid = false;
+  bool LargeSizes = false;  // write every file header with the 64-bit size fields
+  std::vector<uint8_t> Prefix;  // bytes before the marker (a self-extractor stub)
+};
+
+// Name of volume `index` (0 = first) of the set that starts at firstPath (".../name.rar").
+std::string RarTestVolumeName(const std::string& firstPath, size_t index, const TRarWriterOptions& options);
+
+// Writes the archive or volume set; returns the files written, first volume first.
+std::vector<std::string> WriteRarArchive(const std::string& firstPath, const std::vector<TRarTestEntry>& entries,
+                                         const TRarWriterOptions& options = {});
+
+// A RAR 5 archive of stored Unix entries (name, data), enough for listing.
+void WriteRar5Archive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries);
+
+uint32_t RarTestCrc(const std::string& data);

@@ -1,0 +1,118 @@
+// The binding: loading libunrar.so from the program's folder, counted initialisation, the
+// stand-ins when it is missing, and the callbacks reaching the running extractor.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <filesystem>
+#include <fstream>
+#include <libdeflate.h>
+
+#include "archive/aknUnRarDll.h"
+
+namespace {
+
+std::string Sample(const std::string& name) {
+  const char* root = std::getenv("TALLYRA_TESTDATA");
+  return std::string(root ? root : "/work/shared/testdata") + "/rar/" + name;
+}
+
+struct TRecorder : IUnRarCallbacks {
+  std::vector<std::pair<int, std::string>> Volumes;
+  uint32_t Crc = 0;
+  int ChangeVolume(char* arcName, int mode) override {
+    Volumes.emplace_back(mode, arcName);
+    return 1;
+  }
+  int ProcessData(unsigned char* data, int size) override {
+    Crc = libdeflate_crc32(Crc, data, size_t(size));
+    return 1;
+  }
+};
+
+TEST(UnRarBinding, LoadsFromTheProgramFolderAndReachesTheRunningExtractor) {
+  ASSERT_TRUE(InitUnRarLibrary(UNRAR_LIBRARY_DIR));
+  EXPECT_TRUE(UnRarLibraryAvailable());
+  EXPECT_EQ(UnRarLibraryPath(), std::string(UNRAR_LIBRARY_DIR) + "/libunrar.so");
+  const TUnRarLibrary& lib = UnRarLibrary();
+
+  TRecorder recorder;
+  SetRunningUnRar(&recorder);
+  RAROpenArchiveData open{};
+  std::string name = Sample("rarfile/rar3-old.rar");
+  open.ArcName = name.data();
+  open.OpenMode = RAR_OM_EXTRACT;
+  void* handle = lib.OpenArchive(&open);
+  ASSERT_NE(handle, nullptr);
+  lib.SetProcessDataProc(handle, UnRarProcessDataProc);
+  lib.SetChangeVolProc(handle, UnRarChangeVolProc);
+  RARHeaderData header{};
+  ASSERT_EQ(lib.ReadHeader(handle, &header), ERAR_SUCCESS);
+  EXPECT_EQ(lib.ProcessFile(handle, RAR_TEST, nullptr, nullptr), ERAR_SUCCESS);
+  EXPECT_EQ(recorder.Crc, 0x509ad74cu);
+  EXPECT_EQ(recorder.Volumes.size(), 2u);
+
+  // With no extractor running, the callbacks answer 0 and the library stops.
+  SetRunningUnRar(nullptr);
+  ASSERT_EQ(lib.ReadHeader(handle, &header), ERAR_SUCCESS);
+  EXPECT_NE(lib.ProcessFile(handle, RAR_TEST, nullptr, nullptr), ERAR_SUCCESS);
+  EXPECT_EQ(lib.CloseArchive(handle), ERAR_SUCCESS);
+  DoneUnRarLibrary();
+  EXPECT_FALSE(UnRarLibraryAvailable());
+}
+
+TEST(UnRarBinding, InitialisationIsCounted) {
+  ASSERT_TRUE(InitUnRarLibrary(std::string(UNRAR_LIBRARY_DIR) + "/"));
+  ASSERT_TRUE(InitUnRarLibrary("/nonexistent"));  // already loaded: the folder no longer matters
+  DoneUnRarLibrary();
+  EXPECT_TRUE(UnRarLibraryAvailable());
+  DoneUnRarLibrary();
+  EXPECT_FALSE(UnRarLibraryAvailable());
+  DoneUnRarLibrary();  // one too many is harmless
+  EXPECT_FALSE(UnRarLibraryAvailable());
+}
+
+TEST(UnRarBinding, StandInsWhenTheLibraryIsMissing) {
+  if (void* system = dlopen("libunrar.so", RTLD_NOW | RTLD_NOLOAD)) {
+    dlclose(system);
+  }
+  if (void* system = dlopen("libunrar.so", RTLD_NOW)) {
+    dlclose(system);
+    GTEST_SKIP() << "a libunrar.so is installed on the search path";
+  }
+  std::string empty = (std::filesystem::temp_directory_path() / "no-unrar-here").string();
+  std::filesystem::create_directories(empty);
+  EXPECT_FALSE(InitUnRarLibrary(empty));
+  EXPECT_FALSE(UnRarLibraryAvailable());
+  EXPECT_TRUE(UnRarLibraryPath().empty());
+  const TUnRarLibrary& lib = UnRarLibrary();
+  RAROpenArchiveData open{};
+  std::string name = Sample("rarfile/rar3-solid.rar");
+  open.ArcName = name.data();
+  EXPECT_EQ(lib.OpenArchive(&open), nullptr);
+  EXPECT_EQ(open.OpenResult, unsigned(ERAR_EOPEN));
+  RARHeaderData header{};
+  EXPECT_EQ(lib.ReadHeader(nullptr, &header), ERAR_BAD_DATA);
+  EXPECT_EQ(lib.ProcessFile(nullptr, RAR_EXTRACT, nullptr, nullptr), ERAR_BAD_ARCHIVE);
+  EXPECT_EQ(lib.CloseArchive(nullptr), ERAR_SUCCESS);
+  lib.SetChangeVolProc(nullptr, UnRarChangeVolProc);
+  lib.SetProcessDataProc(nullptr, UnRarProcessDataProc);
+  lib.SetPassword(nullptr, nullptr);
+  DoneUnRarLibrary();
+  std::filesystem::remove(empty);
+}
+
+// A file of that name that is not our library (here: not a shared object at all) is refused.
+TEST(UnRarBinding, AForeignFileIsNotTakenForTheLibrary) {
+  std::string dir = (std::filesystem::temp_directory_path() / "fake-unrar").string();
+  std::filesystem::create_directories(dir);
+  { std::ofstream(dir + "/libunrar.so") << "not a library"; }
+  if (void* system = dlopen("libunrar.so", RTLD_NOW)) {
+    dlclose(system);
+    GTEST_SKIP() << "a libunrar.so is installed on the search path";
+  }
+  EXPECT_FALSE(InitUnRarLibrary(dir));
+  DoneUnRarLibrary();
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace

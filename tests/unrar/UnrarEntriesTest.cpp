@@ -1,0 +1,296 @@
+// Entries made by the test writer: damaged checksums, hostile names, versions, encryption,
+// RAR 5, cancelling, and several handles at once.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "RarWriter.h"
+#include "UnrarTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class UnrarEntries : public ::testing::Test {
+ protected:
+  void SetUp() override { Log() = TCallbackLog{}; }
+  TTempDir Src, Out;
+
+  std::string Write(const std::vector<TRarTestEntry>& entries, const TRarWriterOptions& options = {}) {
+    return WriteRarArchive(Src / "test.rar", entries, options).front();
+  }
+};
+
+TRarTestEntry File(const std::string& name, const std::string& data) {
+  TRarTestEntry e;
+  e.Name = name;
+  e.Data = data;
+  return e;
+}
+
+// The record is still filled, and the data still extracts: the Unix repair relies on it.
+TEST_F(UnrarEntries, ABrokenHeaderCrcGives12AndStillExtracts) {
+  auto e = File("patched.txt", "header damaged, data fine");
+  e.BreakHeaderCrc = true;
+  e.HostOS = 3;
+  e.Attr = 0x20;
+  auto listed = RunArchive(Write({e, File("next.txt", "ok")}), RAR_EXTRACT, Out.Path().string());
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[0].ReadResult, ERAR_BAD_DATA);
+  EXPECT_STREQ(listed[0].Header.FileName, "patched.txt");
+  EXPECT_EQ(listed[0].Header.HostOS, 3u);
+  EXPECT_EQ(listed[0].Header.UnpSize, e.Data.size());
+  EXPECT_EQ(listed[0].ProcessResult, ERAR_SUCCESS);
+  EXPECT_EQ(ReadFile(Out / "patched.txt"), e.Data);
+  EXPECT_EQ(listed[1].ReadResult, ERAR_SUCCESS);
+}
+
+TEST_F(UnrarEntries, ADataCrcMismatchGives12AndKeepsTheCompleteFile) {
+  auto e = File("wrong.txt", "the stored CRC does not match this");
+  e.BreakDataCrc = true;
+  auto listed = RunArchive(Write({e}), RAR_EXTRACT, Out.Path().string());
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].ProcessResult, ERAR_BAD_DATA);
+  EXPECT_EQ(ReadFile(Out / "wrong.txt"), e.Data);
+}
+
+TEST_F(UnrarEntries, NamesCannotLeaveTheDestination) {
+  struct TCase {
+    const char* Stored;
+    const char* Landing;  // relative to the destination
+  } cases[] = {
+      {"..\\..\\escape1.txt", "escape1.txt"},
+      {"\\root\\escape2.txt", "root/escape2.txt"},
+      {"/abs/escape3.txt", "abs/escape3.txt"},
+      {"C:\\escape4.txt", "escape4.txt"},
+      {"a\\..\\..\\escape5.txt", "a/escape5.txt"},
+      {".\\.\\b\\.\\escape6.txt", "b/escape6.txt"},
+  };
+  std::vector<TRarTestEntry> entries;
+  for (const auto& c : cases) entries.push_back(File(c.Stored, c.Landing));
+  fs::path dest = Out.Path() / "inner" / "dest";
+  fs::create_directories(dest);
+  auto listed = RunArchive(Write(entries), RAR_EXTRACT, dest.string());
+  ASSERT_EQ(listed.size(), std::size(cases));
+  for (size_t i = 0; i < listed.size(); ++i) {
+    SCOPED_TRACE(cases[i].Stored);
+    EXPECT_EQ(listed[i].ProcessResult, ERAR_SUCCESS);
+    EXPECT_EQ(ReadFile((dest / cases[i].Landing).string()), cases[i].Landing);
+  }
+  // Nothing appeared beside or above the destination.
+  size_t outside = 0;
+  for (auto& p : fs::recursive_directory_iterator(Out.Path()))
+    if (p.is_regular_file() && p.path().string().rfind(dest.string(), 0) != 0) ++outside;
+  EXPECT_EQ(outside, 0u);
+}
+
+TEST_F(UnrarEntries, ANameWithNothingLeftIsACreateError) {
+  auto listed = RunArchive(Write({File("..\\..", "x")}), RAR_EXTRACT, Out.Path().string());
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].ProcessResult, ERAR_ECREATE);
+  EXPECT_TRUE(fs::is_empty(Out.Path()));
+}
+
+TEST_F(UnrarEntries, DestNameWinsOverDestPath) {
+  std::string archive = Write({File("stored.txt", "by DestName")});
+  RAROpenArchiveData open{};
+  open.ArcName = archive.data();
+  open.OpenMode = RAR_OM_EXTRACT;
+  void* handle = RAROpenArchive(&open);
+  ASSERT_NE(handle, nullptr);
+  RARHeaderData header{};
+  ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+  std::string path = Out / "ignored", name = Out / "sub/renamed.txt";
+  EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, path.data(), name.data()), ERAR_SUCCESS);
+  RARCloseArchive(handle);
+  EXPECT_EQ(ReadFile(name), "by DestName");
+  EXPECT_FALSE(fs::exists(Out / "ignored"));
+}
+
+TEST_F(UnrarEntries, UnicodeNamesAndLargeSizeFields) {
+  auto a = File("папка\\файл.txt", "cyrillic");
+  a.Unicode = true;
+  auto b = File("emoji 😀.txt", "astral");
+  b.Unicode = true;
+  TRarWriterOptions options;
+  options.LargeSizes = true;
+  auto listed = RunArchive(Write({a, b}, options), RAR_EXTRACT, Out.Path().string());
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_STREQ(listed[0].Header.FileName, "папка/файл.txt");
+  EXPECT_STREQ(listed[1].Header.FileName, "emoji 😀.txt");
+  EXPECT_EQ(listed[0].Header.Flags & 0x0300u, 0x0300u);
+  EXPECT_EQ(listed[0].Header.UnpSize, 8u);
+  EXPECT_EQ(ReadFile(Out / "папка/файл.txt"), "cyrillic");
+  EXPECT_EQ(ReadFile(Out / "emoji 😀.txt"), "astral");
+}
+
+TEST_F(UnrarEntries, VersionsDecideWhatCanBeUnpacked) {
+  struct TCase {
+    uint8_t UnpVer;
+    uint8_t Method;
+    int Expected;
+  } cases[] = {
+      {20, 0x30, ERAR_SUCCESS}, {29, 0x30, ERAR_SUCCESS}, {36, 0x30, ERAR_SUCCESS},
+      {15, 0x30, ERAR_SUCCESS},  // stored data needs no decompressor of any version
+      {15, 0x33, ERAR_UNKNOWN_FORMAT}, {40, 0x30, ERAR_UNKNOWN_FORMAT}, {29, 0x36, ERAR_UNKNOWN_FORMAT},
+  };
+  std::vector<TRarTestEntry> entries;
+  for (const auto& c : cases) {
+    auto e = File("v" + std::to_string(c.UnpVer) + "m" + std::to_string(c.Method), "data");
+    e.UnpVer = c.UnpVer;
+    e.Method = c.Method;
+    entries.push_back(e);
+  }
+  auto listed = RunArchive(Write(entries), RAR_TEST);
+  ASSERT_EQ(listed.size(), std::size(cases));
+  for (size_t i = 0; i < listed.size(); ++i) {
+    SCOPED_TRACE(entries[i].Name);
+    EXPECT_EQ(listed[i].Header.UnpVer, cases[i].UnpVer);
+    EXPECT_EQ(listed[i].ProcessResult, cases[i].Expected);
+  }
+}
+
+TEST_F(UnrarEntries, EncryptedDataNeedsAPasswordAndIsNotDecryptedYet) {
+  auto e = File("secret.txt", "0123456789abcdef");
+  e.ExtraFlags = 0x0004;
+  std::string archive = Write({e, File("plain.txt", "plain")});
+  for (bool withPassword : {false, true}) {
+    SCOPED_TRACE(withPassword);
+    RAROpenArchiveData open{};
+    open.ArcName = archive.data();
+    open.OpenMode = RAR_OM_EXTRACT;
+    void* handle = RAROpenArchive(&open);
+    ASSERT_NE(handle, nullptr);
+    char password[] = "password";
+    if (withPassword) RARSetPassword(handle, password);
+    RARHeaderData header{};
+    ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+    std::string dest = Out.Path().string();
+    EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr),
+              withPassword ? ERAR_BAD_DATA : ERAR_MISSING_PASSWORD);
+    EXPECT_FALSE(fs::exists(Out / "secret.txt"));
+    ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+    EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
+    RARCloseArchive(handle);
+  }
+}
+
+TEST_F(UnrarEntries, Rar5EntriesAreListedAsVersion50AndNotUnpacked) {
+  std::string path = Src / "five.rar";
+  WriteRar5Archive(path, {{"dir/one.txt", "first"}, {"two.txt", "second entry"}});
+  int end = 0;
+  unsigned open = 99;
+  auto listed = RunArchive(path, RAR_EXTRACT, Out.Path().string(), &open, &end);
+  EXPECT_EQ(open, 0u);
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_STREQ(listed[0].Header.FileName, "dir/one.txt");
+  EXPECT_EQ(listed[0].Header.UnpVer, 50u);
+  EXPECT_EQ(listed[0].Header.HostOS, 3u);
+  EXPECT_EQ(listed[0].Header.UnpSize, 5u);
+  EXPECT_EQ(listed[0].Header.FileCRC, RarTestCrc("first"));
+  EXPECT_EQ(listed[0].Header.Method, 0x30u);
+  EXPECT_EQ(listed[1].Header.PackSize, 12u);
+  for (const auto& item : listed) EXPECT_EQ(item.ProcessResult, ERAR_UNKNOWN_FORMAT);
+  EXPECT_EQ(end, ERAR_END_ARCHIVE);
+  EXPECT_TRUE(fs::is_empty(Out.Path()));
+}
+
+TEST_F(UnrarEntries, ACancelFromTheDataCallbackRemovesThePartialFile) {
+  std::string big(3 << 20, 'z');
+  Log().CancelAfterBytes = 1;
+  auto listed = RunArchive(Write({File("big.bin", big)}), RAR_EXTRACT, Out.Path().string());
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].ProcessResult, ERAR_UNKNOWN);
+  EXPECT_EQ(Log().DataCalls, 1);
+  EXPECT_FALSE(fs::exists(Out / "big.bin"));
+}
+
+TEST_F(UnrarEntries, TheMarkerIsFoundBehindASelfExtractorStub) {
+  TRarWriterOptions options;
+  std::string stub(5000, 'M');
+  // A stub may carry the marker text itself; only a marker followed by a main header counts.
+  stub.replace(100, 7, std::string("Rar!\x1a\x07\x00", 7));
+  options.Prefix.assign(stub.begin(), stub.end());
+  auto listed = RunArchive(Write({File("inside.txt", "from the sfx")}, options), RAR_TEST);
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].ProcessResult, ERAR_SUCCESS);
+  EXPECT_EQ(listed[0].DataCrc, RarTestCrc("from the sfx"));
+}
+
+TEST_F(UnrarEntries, SolidSetsUnpackInOrderWhateverIsSkipped) {
+  // The real solid sample: the second entry depends on the first one's dictionary.
+  for (int firstOperation : {RAR_SKIP, RAR_TEST}) {
+    SCOPED_TRACE(firstOperation);
+    RAROpenArchiveData open{};
+    std::string name = TestDataPath("rar/rarfile/rar3-solid.rar");
+    open.ArcName = name.data();
+    open.OpenMode = RAR_OM_EXTRACT;
+    void* handle = RAROpenArchive(&open);
+    ASSERT_NE(handle, nullptr);
+    RARSetProcessDataProc(handle, LogProcessData);
+    RARHeaderData header{};
+    ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+    EXPECT_EQ(RARProcessFile(handle, firstOperation, nullptr, nullptr), ERAR_SUCCESS);
+    ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+    Log().ResetEntry();
+    std::string dest = Out.Path().string();
+    EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
+    EXPECT_EQ(Log().Crc, 0xc5b7e6a2u);
+    EXPECT_EQ(RARReadHeader(handle, &header), ERAR_END_ARCHIVE);
+    RARCloseArchive(handle);
+    EXPECT_EQ(FileCrc(Out / "stest2.txt"), 0xc5b7e6a2u);
+  }
+}
+
+TEST_F(UnrarEntries, HandlesAreIndependent) {
+  std::string a = Write({File("a1", "one"), File("a2", "two")});
+  std::string b = TestDataPath("rar/rarfile/rar3-solid.rar");
+  std::vector<void*> handles;
+  for (std::string* name : {&a, &b, &a}) {
+    RAROpenArchiveData open{};
+    open.ArcName = name->data();
+    open.OpenMode = RAR_OM_EXTRACT;
+    handles.push_back(RAROpenArchive(&open));
+    ASSERT_NE(handles.back(), nullptr);
+  }
+  RARHeaderData h{};
+  ASSERT_EQ(RARReadHeader(handles[0], &h), 0);
+  EXPECT_STREQ(h.FileName, "a1");
+  ASSERT_EQ(RARReadHeader(handles[1], &h), 0);
+  EXPECT_STREQ(h.FileName, "stest1.txt");
+  ASSERT_EQ(RARReadHeader(handles[2], &h), 0);
+  EXPECT_STREQ(h.FileName, "a1");
+  ASSERT_EQ(RARReadHeader(handles[0], &h), 0);
+  EXPECT_STREQ(h.FileName, "a2");
+  EXPECT_EQ(RARProcessFile(handles[1], RAR_TEST, nullptr, nullptr), ERAR_SUCCESS);
+  ASSERT_EQ(RARReadHeader(handles[1], &h), 0);
+  EXPECT_EQ(RARProcessFile(handles[1], RAR_TEST, nullptr, nullptr), ERAR_SUCCESS);
+  EXPECT_EQ(RARReadHeader(handles[0], &h), ERAR_END_ARCHIVE);
+  for (void* handle : handles) EXPECT_EQ(RARCloseArchive(handle), ERAR_SUCCESS);
+}
+
+TEST_F(UnrarEntries, OpenFailuresAndNullArguments) {
+  RAROpenArchiveData open{};
+  EXPECT_EQ(RAROpenArchive(&open), nullptr);
+  EXPECT_EQ(open.OpenResult, unsigned(ERAR_EOPEN));
+  std::string missing = Src / "missing.rar";
+  open.ArcName = missing.data();
+  EXPECT_EQ(RAROpenArchive(&open), nullptr);
+  EXPECT_EQ(open.OpenResult, unsigned(ERAR_EOPEN));
+  std::string junk = Src / "junk.rar";
+  std::ofstream(junk) << "this is not an archive at all";
+  open.ArcName = junk.data();
+  EXPECT_EQ(RAROpenArchive(&open), nullptr);
+  EXPECT_EQ(open.OpenResult, unsigned(ERAR_BAD_ARCHIVE));
+  EXPECT_EQ(RARCloseArchive(nullptr), ERAR_ECLOSE);
+  EXPECT_EQ(RAROpenArchive(nullptr), nullptr);
+}
+
+TEST_F(UnrarEntries, AnUnwritableDestinationIsACreateError) {
+  std::ofstream(Out / "blocker") << "a file where a folder should be";
+  auto listed = RunArchive(Write({File("x.txt", "data")}), RAR_EXTRACT, Out / "blocker");
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].ProcessResult, ERAR_ECREATE);
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+// The library's inner pieces: volume names, name decoding, safe joining, the block layer over
+// memory images, and the temporary-file path of the unpacker.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "RarWriter.h"
+#include "UnrarTestSupport.h"
+#include "unrar/RarArchive.h"
+#include "unrar/RarCrc.h"
+#include "unrar/RarNames.h"
+#include "unrar/RarOutput.h"
+#include "unrar/RarVolumes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(UnrarInternals, NextVolumeNames) {
+  struct TCase {
+    const char* Current;
+    bool NewNaming;
+    const char* Next;
+  } cases[] = {
+      {"/d/set.rar", false, "/d/set.r00"},       {"/d/set.r00", false, "/d/set.r01"},
+      {"/d/set.r09", false, "/d/set.r10"},       {"/d/set.r99", false, "/d/set.s00"},
+      {"/d/SET.RAR", false, "/d/SET.R00"},       {"/d/set.001", false, "/d/set.002"},
+      {"/d/set.exe", false, "/d/set.r00"},       {"/d/set.part1.rar", true, "/d/set.part2.rar"},
+      {"/d/set.part09.rar", true, "/d/set.part10.rar"}, {"/d/set.part001.rar", true, "/d/set.part002.rar"},
+      {"/d/set.part9.rar", true, "/d/set.part10.rar"},  {"/d/v2.x/set.rar", true, "/d/v2.x/set.r00"},
+      {"/d.5/noext", false, "/d.5/noext.r00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NextVolumeName(c.Current, c.NewNaming), c.Next) << c.Current;
+}
+
+std::string Field(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s += char(b);
+  return s;
+}
+
+TEST(UnrarInternals, UnicodeNameDecoding) {
+  struct TCase {
+    std::string Field;
+    const char* Expected;
+  } cases[] = {
+      // No zero byte: the whole field is UTF-8.
+      {"plain-\xc3\xa9.txt", "plain-\xc3\xa9.txt"},
+      // Code 0 (low byte only) and code 2 (two bytes): "a" then U+0416.
+      {Field({'a', '_', 0, 0x00, 0x20, 'a', 0x16, 0x04}), "a\xd0\x96"},
+      // Code 1: low byte with HIGH 0x04 as high byte (U+0430 U+0431).
+      {Field({'x', 'x', 0, 0x04, 0x50, 0x30, 0x31}), "\xd0\xb0\xd0\xb1"},
+      // Code 3 without correction: copy 2 + 1 = 3 characters from the 8-bit name.
+      {Field({'a', 'b', 'c', 0, 0x00, 0xC0, 0x01}), "abc"},
+      // Code 3 with correction 0x10 and HIGH 0x04: 'A'+0x10 = 0x51 -> U+0451, twice.
+      {Field({'A', 'A', 0, 0x04, 0xC0, 0x80, 0x10}), "\xd1\x91\xd1\x91"},
+      // Truncated packed data yields what was decoded so far, never reads beyond.
+      {Field({'a', 'b', 0, 0x00, 0x80, 0x41}), ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(DecodeRarUnicodeName(reinterpret_cast<const uint8_t*>(c.Field.data()), c.Field.size()), c.Expected);
+}
+
+TEST(UnrarInternals, PlainNamesByHost) {
+  std::string oem = "caf\x82";  // CP437 0x82 = é
+  const auto* p = reinterpret_cast<const uint8_t*>(oem.data());
+  EXPECT_EQ(DecodeRarPlainName(p, oem.size(), 0), "caf\xc3\xa9");
+  EXPECT_EQ(DecodeRarPlainName(p, oem.size(), 2), "caf\xc3\xa9");
+  EXPECT_EQ(DecodeRarPlainName(p, oem.size(), 3), oem);  // Unix: bytes as they are
+  std::string utf8 = "caf\xc3\xa9";
+  EXPECT_EQ(DecodeRarPlainName(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), 2), utf8);
+  EXPECT_EQ(NormalizeRarName(std::string("a\\b\x01.txt", 8)), "a/b_.txt");
+}
+
+TEST(UnrarInternals, JoinInside) {
+  struct TCase {
+    const char* Dest;
+    const char* Name;
+    const char* Joined;
+  } cases[] = {
+      {"/out", "a/b.txt", "/out/a/b.txt"}, {"/out/", "a/b.txt", "/out/a/b.txt"},
+      {"/out", "../../x", "/out/x"},       {"/out", "/etc/passwd", "/out/etc/passwd"},
+      {"/out", "C:/x", "/out/x"},          {"/out", "a/./../b", "/out/a/b"},
+      {"", "a//b", "a/b"},                 {"/out", "..", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JoinInside(c.Dest, c.Name), c.Joined) << c.Name;
+}
+
+TEST(UnrarInternals, Crc32MatchesTheStandardCheckValue) {
+  EXPECT_EQ(RarCrc32(0, "123456789", 9), 0xCBF43926u);
+  std::string big(100003, 'q');
+  EXPECT_EQ(RarCrc32(RarCrc32(0, big.data(), 50001), big.data() + 50001, 50002), RarTestCrc(big));
+}
+
+// Every prefix of a valid archive in memory: the block layer stops cleanly, never reads past.
+TEST(UnrarInternals, EveryTruncationOfAnArchiveFailsCleanly) {
+  TTempDir dir;
+  std::vector<TRarTestEntry> entries(2);
+  entries[0].Name = "one.txt";
+  entries[0].Data = "first entry";
+  entries[1].Name = "\xd0\xb4.txt";
+  entries[1].Unicode = true;
+  entries[1].Data = "second";
+  std::string image = ReadFile(WriteRarArchive(dir / "t.rar", entries).front());
+  for (size_t length = 0; length <= image.size(); ++length) {
+    std::vector<uint8_t> copy(image.begin(), image.begin() + long(length));
+    int result = 0;
+    auto archive = TRarArchive::OpenMemory(copy.data(), copy.size(), result);
+    if (!archive) {
+      EXPECT_NE(result, 0);
+      continue;
+    }
+    TRarEntryHeader header;
+    std::string volume;
+    int entriesSeen = 0;
+    while ((result = archive->ReadHeader(header, volume)) == ERAR_SUCCESS || result == ERAR_BAD_DATA) {
+      ++entriesSeen;
+      int processed = archive->ProcessFile(RAR_TEST, nullptr, nullptr);
+      if (length == image.size()) {
+        EXPECT_EQ(processed, ERAR_SUCCESS);
+      }
+    }
+    if (length == image.size()) {
+      EXPECT_EQ(entriesSeen, 2);
+    }
+    EXPECT_LE(entriesSeen, 2);
+  }
+}
+
+// A compressed entry bigger than the memory bound goes through a temporary file in the
+// destination folder, which is gone afterwards.
+TEST(UnrarInternals, LargeImagesUseATemporaryFileThatIsRemoved) {
+  size_t saved = TUnarrSession::MemoryLimit;
+  TUnarrSession::MemoryLimit = 1024;
+  TTempDir out;
+  int result = 0;
+  auto archive = TRarArchive::OpenFile(TestDataPath("rar/libarchive/test_read_format_rar_compress_best.rar"), false,
+                                       result);
+  ASSERT_TRUE(archive);
+  TRarEntryHeader header;
+  std::string volume;
+  ASSERT_EQ(archive->ReadHeader(header, volume), ERAR_SUCCESS);
+  EXPECT_EQ(archive->ProcessFile(RAR_EXTRACT, out.Path().c_str(), nullptr), ERAR_SUCCESS);
+  TUnarrSession::MemoryLimit = saved;
+  EXPECT_EQ(FileCrc(out / "LibarchiveAddingTest.html"), 0x5e05a663u);
+  size_t files = 0;
+  for (auto& p : fs::directory_iterator(out.Path())) files += p.is_regular_file();
+  EXPECT_EQ(files, 1u);
+}
+
+}  // namespace
