@@ -113,7 +113,26 @@ QFrame* TForm1::CreateButtonBar(const std::array<TGradBtn**, 4>& buttons,
   bar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   bar->setFixedHeight(38);
   for (std::size_t i = 0; i < buttons.size(); ++i) {
-    *buttons[i] = new TGradBtn(captions[i], bar);
+    // The form's stored values, shared by all sixteen but for lefts and widths, which
+    // LayoutWindow replaces at once.
+    static constexpr int lefts[] = {8, 152, 232, 422}, widths[] = {137, 75, 105, 75};
+    auto* button = new TGradBtn(captions[i], bar);
+    button->setGeometry(lefts[i], 2, widths[i], 33);
+    button->SetBeginColor(13553358);
+    button->SetBtnHiliteClr(clWhite);
+    button->SetBtnShadowClr(clBlack);
+    button->SetEndColor(6250335);
+    QFont font(QStringLiteral("Microsoft Sans Serif"));
+    font.setPixelSize(13);
+    font.setBold(true);
+    button->setFont(font);
+    button->SetFontColor(clBlack);
+    button->SetGradientStyle(gsVertical);
+    button->SetPresets(Aluminum);  // no effect outside design mode; the values above hold
+    button->SetTextShadeType(stHeavy);
+    button->SetTextStyle(tsInset);
+    button->setFocusPolicy(Qt::StrongFocus);
+    *buttons[i] = button;
   }
   bar->installEventFilter(this);
   return bar;
@@ -153,11 +172,47 @@ void TForm1::CreateStatusBar() {
   TallyraStatus = new QLabel(QStringLiteral("TallyraStatus"), StatusBar1);
   TallyraStatus->move(4, 4);
   TallyraStatus->resize(70, 13);
+  // The stored values, applied in their stored (alphabetical) order: the preset comes
+  // after the colours and styles it repeats, and the frame settings survive it.
   GradProgress1 = new TProgressCyl(StatusBar1);
+  GradProgress1->SetBackBorderColor(clBlack);
+  GradProgress1->SetBackColor(clWhite);
+  for (TPCColorStyle* style : {&GradProgress1->BackStyle(), &GradProgress1->ForeStyle()}) {
+    style->SetIntensityRGB(-100);
+    style->SetIntensity(4);
+    style->SetIntensityFactor(-1.7f);
+    style->SetRangeRGB(-100);
+    style->SetColorRGB(-100);
+    style->SetColorFactor(-1);
+    style->SetLightAngle(-1.5f);
+  }
+  GradProgress1->SetBevelColor(clBtnFace);
+  GradProgress1->SetBevelInner(bvLowered);
+  GradProgress1->SetBevelOuter(bvNone);
+  GradProgress1->SetBevelWidth(1);
+  GradProgress1->SetBorderWidth(0);
+  GradProgress1->SetColor(clBtnFace);
+  GradProgress1->SetCylinderEffect(ceMaximum);
+  QFont barFont(QStringLiteral("Arial"));
+  barFont.setPixelSize(12);
+  barFont.setBold(true);
+  GradProgress1->setFont(barFont);
+  GradProgress1->SetFontColor(Qt::black);
+  GradProgress1->SetFontEffect(feShadowBottomRight);
+  GradProgress1->SetFontOrientation(foLeftToRight);
+  GradProgress1->SetFontShadowColor(clBtnFace);
+  GradProgress1->SetForeColor(8506623);
+  GradProgress1->SetForeLineColor(clBlack);
   GradProgress1->setGeometry(304, 0, 150, 22);
   GradProgress1->SetMax(100);
+  GradProgress1->SetOrientation(pbHorizontal);
+  GradProgress1->SetPosition(55);
+  GradProgress1->SetProEffect(peMetalGold);
+  GradProgress1->SetShowText(true);
   GradProgress1->SetText(QStringLiteral("%"));
   GradProgress1->SetTextDone(QStringLiteral("Done"));
+  GradProgress1->SetStep(1);
+  GradProgress1->SetStopAtMax(true);
   GradProgress1->hide();
 }
 
@@ -186,7 +241,7 @@ void TForm1::ConnectHandlers() {
       {GradBtn15, &TForm1::GradBtn15Click}, {GradBtn16, &TForm1::GradBtn4Click},
   };
   for (const auto& [button, handler] : clicks) {
-    connect(button, &QPushButton::clicked, this, [this, handler = handler] { (this->*handler)(); });
+    connect(button, &TGradBtn::clicked, this, [this, handler = handler] { (this->*handler)(); });
   }
 }
 

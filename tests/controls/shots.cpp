@@ -1,0 +1,67 @@
+// Renders every page of the main window offscreen to PNG files, with the page buttons and,
+// on the check page, the cylinder bar as it looks during a check. Usage:
+//   tallyra_shots OUTDIR
+#include "app/Unit1.h"
+#include "controls/GradBtn.h"
+#include "controls/ProgressCyl.h"
+#include "platform/Paths.h"
+#include "platform/ScriptedDialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: tallyra_shots OUTDIR\n");
+    return 2;
+  }
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(out);
+  QTemporaryDir home;
+  TScriptedDialogs dialogs;
+  TFormServices services;
+  services.Paths = ProgramPathsFor((home.path() + QStringLiteral("/tallyra")).toStdString());
+  services.Dialogs = &dialogs;
+  TForm1 form(services);
+  form.show();
+  QApplication::processEvents();
+
+  const char* names[] = {"1-create-sfv", "2-validate-sfv", "3-create-rar", "4-unrar", "5-help", "6-about"};
+  for (int page = 0; page < form.PageControl1->count(); ++page) {
+    form.PageControl1->setCurrentIndex(page);
+    if (page == 1) {
+      // The check page as it looks in the middle of a check.
+      form.BeginWorkflow({form.GradBtn7});
+      form.GradProgress1->show();
+      form.TallyraStatus->setText(QStringLiteral("Checking : sample.r07"));
+      form.TallyraStatus->adjustSize();
+      form.GradProgress1->SetFontColor(Qt::white);
+      form.GradProgress1->SetPosition(64);
+    }
+    QApplication::processEvents();
+    form.grab().save(out + QLatin1Char('/') + QLatin1String(names[page]) + QStringLiteral(".png"));
+    if (page == 1) {
+      form.GradProgress1->hide();
+      form.EndWorkflow({form.GradBtn7});
+    }
+  }
+  // The bar alone, large enough to see its pixels.
+  form.PageControl1->setCurrentIndex(1);
+  form.BeginWorkflow({});
+  form.GradProgress1->show();
+  for (int position : {0, 37, 100}) {
+    form.GradProgress1->SetFontColor(position >= 50 ? Qt::white : Qt::black);
+    form.GradProgress1->SetPosition(position);
+    const QImage bar = form.GradProgress1->grab().toImage();
+    bar.scaled(bar.size() * 4).save(out + QStringLiteral("/bar-%1.png").arg(position));
+  }
+  const QImage button = form.GradBtn5->grab().toImage();
+  button.scaled(button.size() * 3).save(out + QStringLiteral("/button-validate.png"));
+  return 0;
+}
