@@ -8,7 +8,6 @@
 #include <ctime>
 #include <fstream>
 #include <map>
-#include <regex>
 
 #include "UnrarTestSupport.h"
 
@@ -81,23 +80,30 @@ std::vector<TManifestArchive> ReadManifest() {
   return archives;
 }
 
-// Volume number within its set (0 for the first), or -1 for names of no set.
+// Volume number within its set (0 for the first); setKey names the set.
 int VolumeIndex(const std::string& path, std::string& setKey) {
-  static const std::regex part(R"((.*)\.part0*(\d+)\.rar)"), old(R"((.*)\.(rar|r(\d\d)))");
-  std::smatch m;
-  if (std::regex_match(path, m, part)) {
-    setKey = m[1];
-    return std::stoi(m[2]) - 1;
+  auto digits = [](const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+  };
+  size_t dot = path.rfind('.');
+  std::string ext = dot == std::string::npos ? "" : path.substr(dot);
+  if (ext == ".rar") {
+    size_t part = path.rfind(".part");
+    if (part != std::string::npos && digits(path.substr(part + 5, dot - part - 5))) {
+      setKey = path.substr(0, part);
+      return std::stoi(path.substr(part + 5, dot - part - 5)) - 1;
+    }
+    setKey = path.substr(0, dot);
+    return 0;
   }
-  if (std::regex_match(path, m, old)) {
-    setKey = m[1];
-    return m[3].matched ? std::stoi(m[3]) + 1 : 0;
+  if (ext.size() == 4 && ext[1] == 'r' && digits(ext.substr(2))) {
+    setKey = path.substr(0, dot);
+    return std::stoi(ext.substr(2)) + 1;
   }
   setKey = path;
   return 0;
 }
 
-// Names without the Unicode flag were decoded byte for byte (Latin-1) by the MANIFEST's tool.
 // The tool wrote characters outside the BMP as escaped surrogate pairs.
 std::string Unescape(const std::string& name) {
   std::string out;
