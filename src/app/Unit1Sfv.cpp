@@ -1,6 +1,7 @@
 // The "Create SFV File" and "Validate SFV file" pages, and the error report.
 #include "app/Unit1.h"
 
+#include "app/NativePath.h"
 #include "app/Unit2.h"
 #include "checksum/SfvCreate.h"
 #include "checksum/SfvFile.h"
@@ -101,6 +102,7 @@ QWidget* TForm1::CreateSfvCheckPage() {
   listFont.setBold(true);
   ListBox1->setFont(listFont);
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+  InstallListBox1Drawing();
   results->addWidget(ListBox1);
   right->addWidget(GroupBox1, 1);
   ChkBoxUnrarAfter = new QCheckBox(QStringLiteral("Unrar after SFV"));
@@ -132,18 +134,6 @@ void TForm1::Directory95ListBox2Change() {
   // The list scrolls sideways by itself as far as its longest name needs.
 }
 
-// The creation and check workflows arrive with their pages' own work; until then the
-// buttons and timers reach these and nothing starts.
-void TForm1::GradBtn5Click() {}
-void TForm1::ValidateSfv(const QString&) {}
-void TForm1::UnrarAfterCheck() {}
-void TForm1::Copyall1Click(QAction*) {}
-
-namespace {
-std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
-QString FromNative(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
-QString FromLocal(const std::string& text) { return QString::fromLocal8Bit(text); }
-}  // namespace
 
 // ------------------------------------------------------------------ SFV creation
 
@@ -255,8 +245,8 @@ void TForm1::CreateSfvForSet() {
 
 void TForm1::ShowErrorReport() {
   TfrmError form(*dialogs_, this);
-  QString text;
-  for (const QString& line : ErrorList) text += line + QLatin1Char('\n');
+  // The system's texts end in their own line break, which shows as an empty line.
+  QString text = ErrorList.join(QLatin1Char('\n'));
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   form.Memo1->setPlainText(text);
   form.LogFolder = WorkDir;

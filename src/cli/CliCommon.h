@@ -17,3 +17,4 @@ std::string CliStatusTitle();
 std::vector<std::string> ListFolderFiles(const std::string& folder);
 
 int RunCreate(const std::vector<std::string>& args);
+int RunCheck(const std::vector<std::string>& args);

@@ -1,5 +1,4 @@
-// tallyra-cli: SFV creation (and, as they arrive, the check and extraction) without
-// the window, through the same engines.
+// tallyra-cli: SFV creation and checking without the window, through the same engines.
 #include "cli/CliCommon.h"
 
 #include <iostream>
@@ -11,7 +10,8 @@ void Usage(std::ostream& out) {
   out << "usage: tallyra-cli COMMAND [ARGS...]\n"
          "\n"
          "commands:\n"
-         "  create   write an SFV file for files of one folder (see: tallyra-cli create --help)\n";
+         "  create   write an SFV file for files of one folder (see: tallyra-cli create --help)\n"
+         "  check    check the files an SFV file lists (see: tallyra-cli check --help)\n";
 }
 }  // namespace
 
@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     return ceOk;
   }
   if (command == "create") return RunCreate(rest);
+  if (command == "check") return RunCheck(rest);
   std::cerr << "tallyra-cli: unknown command " << command << "\n";
   Usage(std::cerr);
   return ceUsage;

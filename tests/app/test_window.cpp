@@ -17,6 +17,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -138,10 +139,16 @@ TEST_F(TWindowFixture, CommandLineStartsTheRightPageAndTimer) {
 TEST_F(TWindowFixture, TheCheckTimerFiresOnceAndSelectsTheFile) {
   const std::string sfv = Dir.Write("set.sfv", "");
   auto form = Open({"/C", Q(sfv)});
+  EXPECT_EQ(form->ListBox1->count(), 0);
   QTest::qWait(700);
   EXPECT_FALSE(form->Timer1->isActive());
   EXPECT_EQ(form->SfvPath, Q(LongPathName(sfv)));
-  EXPECT_TRUE(form->GradProgress1->isVisibleTo(form.get()));
+  // An SFV without entries ends with the summary alone.
+  ASSERT_EQ(form->ListBox1->count(), 10);
+  EXPECT_EQ(form->ListBox1->item(1)->text(), "Total files : |0");
+  EXPECT_EQ(form->ListBox1->item(8)->text(), "Checking done|All passed!");
+  EXPECT_FALSE(form->GradProgress1->isVisibleTo(form.get()));
+  EXPECT_EQ(form->TallyraStatus->text(), "Checking completed");
 }
 
 TEST_F(TWindowFixture, ButtonBarsFollowTheirWidth) {

@@ -1,0 +1,267 @@
+// The "Validate SFV file" page: the check, its owner-drawn result list, copying results
+// and the hand-over to extraction.
+#include "app/NativePath.h"
+#include "app/Unit1.h"
+#include "checksum/SfvCheck.h"
+#include "controls/FilCtl95.h"
+#include "controls/GradBtn.h"
+#include "controls/ProgressCyl.h"
+#include "platform/FileSystem.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QScreen>
+#include <QStyledItemDelegate>
+
+namespace {
+
+constexpr int ListItemHeight = 16;
+// The classic caption colours the list uses for "status" items and for its own text.
+const QColor ActiveCaptionColor(10, 36, 106);
+const QColor InactiveCaptionColor(128, 128, 128);
+
+// Hands the drawing of every item to the window's handler.
+class TListBox1Delegate final : public QStyledItemDelegate {
+public:
+  TListBox1Delegate(TForm1* form, QObject* parent) : QStyledItemDelegate(parent), form_(form) {}
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    form_->ListBox1DrawItem(painter, index.row(), option.rect,
+                            (option.state & QStyle::State_Selected) != 0);
+  }
+  QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
+    return {Extent, ListItemHeight};
+  }
+  int Extent = 0;  // the horizontal extent: how far the list scrolls sideways
+
+private:
+  TForm1* form_;
+};
+
+TListBox1Delegate* DelegateOf(QListWidget* list) {
+  return static_cast<TListBox1Delegate*>(list->itemDelegate());
+}
+
+}  // namespace
+
+void TForm1::InstallListBox1Drawing() {
+  ListBox1->setItemDelegate(new TListBox1Delegate(this, ListBox1));
+}
+
+void TForm1::GradBtn5Click() {
+  UnrarAfterSFV = ChkBoxUnrarAfter->isChecked();
+  WorkDir = AddBackslash(Directory95ListBox1->Directory());
+  QCoreApplication::processEvents();
+  if (FileListBox1->FileName().isEmpty()) {
+    dialogs_->ShowMessage(QStringLiteral("You must select an SFV, CRC or other validation file first"));
+    return;
+  }
+  if (workflowRunning_) return;  // one read at a time
+  ErrorList.clear();
+  Halted = false;
+  BeginWorkflow({GradBtn5, GradBtn7});
+  SfvPath = FileListBox1->FileName();
+  const bool checked = ValidateSfv(SfvPath);
+  QCoreApplication::processEvents();
+  EndWorkflow({GradBtn5, GradBtn7});
+  if (!checked || Halted) return;  // nothing to extract after a failed or halted check
+  if (UnrarAfterSFV) {
+    if (ErrorList.isEmpty() ||
+        dialogs_->AskErrorYesNo(QStringLiteral(
+            "One or more files had errors. Are you sure you want to attempt extraction ?"))) {
+      UnrarAfterCheck();
+    }
+  } else if (!ErrorList.isEmpty() &&
+             dialogs_->AskErrorYesNo(
+                 QStringLiteral("One or more files had errors. Would you like to see them?"))) {
+    ShowErrorReport();
+  }
+}
+
+void TForm1::ScrollListTop(int top) {
+  if (ListBox1->count() == 0) return;
+  ListBox1->scrollToItem(ListBox1->item(std::clamp(top, 0, ListBox1->count() - 1)),
+                         QAbstractItemView::PositionAtTop);
+}
+
+void TForm1::FitWindowToList(int extent) {
+  // The list scrolls sideways as far as the extent; the window grows to show it all.
+  DelegateOf(ListBox1)->Extent = extent;
+  ListBox1->doItemsLayout();
+  const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  resize(width() + extent - ListBox1->width() + scrollBar + 4, height());
+}
+
+bool TForm1::ValidateSfv(const QString& path) {
+  TotalBytes = 0;
+  resize(StartWidth, height());
+
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    HandleException(std::runtime_error(Native(QStringLiteral("Cannot open file ") + path)));
+    return false;
+  }
+  const std::vector<TSfvEntry> entries = ReadSfvEntries(file.readAll().toStdString());
+  file.close();
+
+  const bool ownWorkflow = !workflowRunning_;  // a start by the timer guards the reads too
+  if (ownWorkflow) BeginWorkflow({});
+  ListBox1->clear();
+  ListReady = false;
+  NameColumnWidth = 0;
+  ShowProgress(true);
+  const QFontMetrics metrics(ListBox1->font());
+  // The summary's labels share the name column; short names must not run them into
+  // their values.
+  for (const char* label : {"Total files : ", "Checking done", "Checked at : "}) {
+    NameColumnWidth = std::max(NameColumnWidth, metrics.horizontalAdvance(QLatin1String(label) + "XXX"));
+  }
+  for (const TSfvEntry& entry : entries) {
+    NameColumnWidth = std::max(NameColumnWidth,
+                               metrics.horizontalAdvance(FromNative(entry.Name) + QStringLiteral("XXX")));
+    ListBox1->addItem(FromNative(EntryItem(entry, "Status")));
+  }
+
+  const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  const int n = static_cast<int>(entries.size());
+  ListReady = true;
+  LayoutWindow();
+  FitWindowToList(metrics.horizontalAdvance(QStringLiteral("Not FoundXX")) + NameColumnWidth + scrollBar);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->geometry().width() / 2 - width() / 2, y());
+  }
+  const int visibleRows = ListBox1->viewport()->height() / ListItemHeight;
+
+  TSfvCheckHooks hooks;
+  hooks.Halted = [this] { return Halted; };
+  hooks.PumpMessages = [] { QCoreApplication::processEvents(); };
+  hooks.OnChecking = [&](int i, const TSfvEntry& entry) {
+    FileError = -1;
+    TallyraStatus->setText(QStringLiteral("Checking : ") + FromNative(entry.Name));
+    TallyraStatus->adjustSize();
+    ListBox1->item(i)->setText(FromNative(EntryItem(entry, "Checking")));
+    ScrollListTop(i - visibleRows + 4);
+  };
+  hooks.FileCrc = [this](const std::string& filePath) {
+    TFileCrcResult r;
+    r.Crc = FileCrc(FromNative(filePath));
+    r.Status = Halted ? TCrcStatus::Halted : FileError != -1 ? TCrcStatus::Failed : TCrcStatus::Ok;
+    r.ErrorCode = static_cast<int>(LastError);
+    r.Sized = true;
+    r.Size = static_cast<std::uint64_t>(CurrentFileSize);
+    return r;
+  };
+  hooks.OnVerdict = [&](int i, int count, const TSfvEntry& entry, TEntryVerdict verdict, std::uint32_t) {
+    if (verdict == TEntryVerdict::Passed || verdict == TEntryVerdict::Failed) {
+      GroupBox1->setTitle(QStringLiteral("Results ( Checked %1 of %2 files )").arg(i + 1).arg(count));
+    }
+    ListBox1->item(i)->setText(FromNative(EntryItem(entry, VerdictStatus(verdict))));
+  };
+
+  const TSfvCheckResult result = CheckSfvEntries(Native(WorkDir), entries, hooks, *clock_);
+  for (const std::string& line : result.ErrorLines) ErrorList << FromLocal(line);
+  const int listRows = visibleRows;  // rows the list shows, for the scroll rules
+
+  if (result.Halted) {
+    const int k = result.HaltedAt;
+    GroupBox1->setTitle(QStringLiteral("Results (") + QStringLiteral("Checked ") + QString::number(k) +
+                        QStringLiteral(" of ") + QString::number(n) + QStringLiteral(" files") +
+                        QStringLiteral(" )"));
+    GradBtn5->setEnabled(true);
+    GradBtn7->setEnabled(true);
+    const std::vector<std::string> items = HaltedItems(k, n);
+    ListBox1->addItem(FromNative(items[0]));
+    ScrollListTop(ListBox1->count() - listRows);
+    for (std::size_t j = 1; j < items.size(); ++j) ListBox1->addItem(FromNative(items[j]));
+    ScrollListTop(ListBox1->count() - listRows + 3);
+    FitWindowToList(metrics.horizontalAdvance(FromNative(items[0])) + NameColumnWidth + scrollBar);
+    ShowProgress(false);
+    TallyraStatus->setText(QStringLiteral("Checking Halted"));
+    TallyraStatus->adjustSize();
+    if (ownWorkflow) EndWorkflow({});
+    if (!ErrorList.isEmpty() &&
+        dialogs_->AskErrorYesNo(
+            QStringLiteral("One or more files had errors. Would you like to see them?"))) {
+      ShowErrorReport();
+    }
+    ErrorList.clear();
+    return true;
+  }
+
+  const std::uint64_t elapsed = result.ElapsedMs;
+  TotalBytes = TotalBytes / static_cast<long double>(elapsed == 0 ? 1 : elapsed);
+  const std::vector<std::string> summary =
+      SummaryItems(n, result.Failures, elapsed, static_cast<long double>(result.Bytes));
+  ListBox1->addItem(FromNative(summary[0]));
+  ScrollListTop(ListBox1->count() - listRows);
+  for (std::size_t j = 1; j < summary.size(); ++j) ListBox1->addItem(FromNative(summary[j]));
+  ScrollListTop(ListBox1->count() - listRows + 3);
+  TallyraStatus->setText(QStringLiteral("Checking completed"));
+  TallyraStatus->adjustSize();
+  ShowProgress(false);
+  if (ownWorkflow) EndWorkflow({});
+  return true;
+}
+
+void TForm1::ListBox1DrawItem(QPainter* painter, int index, const QRect& rect, bool selected) {
+  const QString text = ListBox1->item(index)->text();
+  const QPalette& pal = ListBox1->palette();
+  QColor color = selected ? pal.color(QPalette::HighlightedText) : InactiveCaptionColor;
+  if (!selected && ListReady) {
+    const QString lower = text.toLower();
+    const std::pair<const char*, QColor> rules[] = {
+        {"failed", QColor(255, 0, 0)},   {"passed", QColor(0, 128, 0)},
+        {"not found", QColor(255, 0, 0)}, {"status", ActiveCaptionColor},
+        {"checking", QColor(0, 0, 255)},
+    };
+    color = Qt::black;
+    for (const auto& [word, wordColor] : rules) {
+      if (lower.contains(QLatin1String(word))) {
+        color = wordColor;
+        break;
+      }
+    }
+  }
+  painter->save();
+  painter->fillRect(rect, selected ? pal.color(QPalette::Highlight) : pal.color(QPalette::Base));
+  painter->setFont(ListBox1->font());
+  painter->setPen(color);
+  const QString name = text.section(QLatin1Char('|'), 0, 0);
+  const QString status = text.section(QLatin1Char('|'), 1, 1);
+  const int baseline = rect.top() + 2 + painter->fontMetrics().ascent();
+  painter->drawText(rect.left() + 1, baseline, name);
+  painter->drawText(rect.left() + NameColumnWidth + 2, baseline, status);
+  painter->restore();
+}
+
+void TForm1::Copyall1Click(QAction* item) { CopyResults(item->data().toInt()); }
+
+void TForm1::CopyResults(int tag) {
+  std::vector<std::string> all;
+  std::vector<std::string> chosen;
+  for (int i = 0; i < ListBox1->count(); ++i) {
+    all.push_back(ListBox1->item(i)->text().toStdString());
+    if (tag == 1 || ListBox1->item(i)->isSelected()) chosen.push_back(all.back());
+  }
+  QGuiApplication::clipboard()->setText(
+      QString::fromStdString(CopyResultsText(chosen, CopyFirstWidth(all))));
+}
+
+void TForm1::UnrarAfterCheck() {
+  Directory95ListBox3->SetDirectory(WorkDir);
+  PageControl1->setCurrentWidget(TabSheet5);
+  const QString archive = FromNative(ChangeFileExt(ExtractFileName(Native(SfvPath)), ".rar"));
+  for (int i = 0; i < FileListBox3->Count(); ++i) {
+    if (FileListBox3->Name(i) == archive) {  // letter case included
+      FileListBox3->SetItemIndex(i);
+      GradBtn9Click();
+      return;
+    }
+  }
+}
