@@ -12,14 +12,17 @@
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/Paths.h"
+#include "platform/Registry.h"
 
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
 class QAction;
+class QPainter;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -40,6 +43,7 @@ class TFriendlyStatusBar;
 class TGradBtn;
 class TProgressCyl;
 class TRadioGroup;
+class TASLink;
 
 // What the window needs from outside; tests hand in their own.
 struct TFormServices {
@@ -47,6 +51,7 @@ struct TFormServices {
   IDialogs* Dialogs = nullptr;           // nullptr: the window's own Qt dialogs
   const IClock* Clock = nullptr;         // nullptr: the system clock
   QStringList Arguments;                 // the command line without the program name
+  std::function<std::unique_ptr<IRegistry>()> Registry;  // empty: the desktop's own
 };
 
 class TForm1 : public QMainWindow {
@@ -86,7 +91,8 @@ public:
   void GradBtn5Click();  // "&Validate"
   void GradBtn6Click();  // "&Halt" of the other pages
   void GradBtn7Click();  // "Clear Results" of "Validate SFV file"
-  void GradBtn9Click();  // "&UnRar"
+  // "&UnRar"; virtual so that the hand-over from a check can be watched in tests.
+  virtual void GradBtn9Click();
   void GradBtn11Click(); // "Clear results" of "UnRar"
   void GradBtn13Click(); // "&Create Rar"
   void GradBtn15Click(); // "Clear Options"
@@ -99,10 +105,17 @@ public:
   void Panel41Click();
   void Panel42Click();
   void AssociatewithSFVfiles1Click();
+  void RegisterFileTypes();
+  void ASLink1Click();
   void Copyall1Click(QAction* item);
+  void CopyResults(int tag);
+  // Draws one item of the validation list: coloured by the words it holds, the name
+  // and the status at the name column.
+  void ListBox1DrawItem(QPainter* painter, int index, const QRect& rect, bool selected);
 
   // ---- workflows that pages and timers hand over to
-  void ValidateSfv(const QString& path);
+  // The check engine. False when the SFV file could not be opened (nothing was checked).
+  bool ValidateSfv(const QString& path);
   void SelectFileSet();
   void UnrarAfterCheck();
   void FillStorePaths(const QString& folder);
@@ -236,6 +249,10 @@ public:
   QPlainTextEdit* Memo1 = nullptr;
   QLabel* Label7 = nullptr;
   QLabel* lblCompileDate = nullptr;
+  QLabel* Image1 = nullptr;
+  TASLink* ASLink1 = nullptr;
+  TASLink* ASLink2 = nullptr;
+  TASLink* ASLink3 = nullptr;
   // status bar, menus, timers
   TFriendlyStatusBar* StatusBar1 = nullptr;
   QLabel* TallyraStatus = nullptr;
@@ -274,4 +291,7 @@ private:
   std::unique_ptr<TCrcReader> crcReader_;
   bool destroyed_ = false;
   bool workflowRunning_ = false;
+  void ScrollListTop(int top);
+  void InstallListBox1Drawing();
+  void FitWindowToList(int extent);
 };
