@@ -1,7 +1,6 @@
 #include "app/Unit1.h"
 
 #include "app/CommandLine.h"
-#include "app/NativePath.h"
 #include "app/Settings.h"
 #include "app/Version.h"
 #include "app/WindowLayout.h"
@@ -31,6 +30,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace {
+std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString FromNative(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+}  // namespace
 
 TForm1::TForm1(TFormServices services, QWidget* parent)
     : QMainWindow(parent), services_(std::move(services)) {

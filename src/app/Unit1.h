@@ -22,7 +22,6 @@
 #include <optional>
 
 class QAction;
-class QPainter;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -91,8 +90,7 @@ public:
   void GradBtn5Click();  // "&Validate"
   void GradBtn6Click();  // "&Halt" of the other pages
   void GradBtn7Click();  // "Clear Results" of "Validate SFV file"
-  // "&UnRar"; virtual so that the hand-over from a check can be watched in tests.
-  virtual void GradBtn9Click();
+  void GradBtn9Click();  // "&UnRar"
   void GradBtn11Click(); // "Clear results" of "UnRar"
   void GradBtn13Click(); // "&Create Rar"
   void GradBtn15Click(); // "Clear Options"
@@ -108,14 +106,9 @@ public:
   void RegisterFileTypes();
   void ASLink1Click();
   void Copyall1Click(QAction* item);
-  void CopyResults(int tag);
-  // Draws one item of the validation list: coloured by the words it holds, the name
-  // and the status at the name column.
-  void ListBox1DrawItem(QPainter* painter, int index, const QRect& rect, bool selected);
 
   // ---- workflows that pages and timers hand over to
-  // The check engine. False when the SFV file could not be opened (nothing was checked).
-  bool ValidateSfv(const QString& path);
+  void ValidateSfv(const QString& path);
   void SelectFileSet();
   void UnrarAfterCheck();
   void FillStorePaths(const QString& folder);
@@ -291,7 +284,4 @@ private:
   std::unique_ptr<TCrcReader> crcReader_;
   bool destroyed_ = false;
   bool workflowRunning_ = false;
-  void ScrollListTop(int top);
-  void InstallListBox1Drawing();
-  void FitWindowToList(int extent);
 };
