@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/CommandLine.h"
+#include "app/NativePath.h"
 #include "app/Settings.h"
 #include "app/Version.h"
 #include "app/WindowLayout.h"
@@ -30,10 +31,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
-std::string Native(const QString& path) { return QFile::encodeName(path).toStdString(); }
-QString FromNative(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
-}  // namespace
 
 TForm1::TForm1(TFormServices services, QWidget* parent)
     : QMainWindow(parent), services_(std::move(services)) {

@@ -22,6 +22,7 @@
 #include <optional>
 
 class QAction;
+class QPainter;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -90,7 +91,8 @@ public:
   void GradBtn5Click();  // "&Validate"
   void GradBtn6Click();  // "&Halt" of the other pages
   void GradBtn7Click();  // "Clear Results" of "Validate SFV file"
-  void GradBtn9Click();  // "&UnRar"
+  // "&UnRar"; virtual so that the hand-over from a check can be watched in tests.
+  virtual void GradBtn9Click();
   void GradBtn11Click(); // "Clear results" of "UnRar"
   void GradBtn13Click(); // "&Create Rar"
   void GradBtn15Click(); // "Clear Options"
@@ -106,9 +108,14 @@ public:
   void RegisterFileTypes();
   void ASLink1Click();
   void Copyall1Click(QAction* item);
+  void CopyResults(int tag);
+  // Draws one item of the validation list: coloured by the words it holds, the name
+  // and the status at the name column.
+  void ListBox1DrawItem(QPainter* painter, int index, const QRect& rect, bool selected);
 
   // ---- workflows that pages and timers hand over to
-  void ValidateSfv(const QString& path);
+  // The check engine. False when the SFV file could not be opened (nothing was checked).
+  bool ValidateSfv(const QString& path);
   void SelectFileSet();
   void UnrarAfterCheck();
   void FillStorePaths(const QString& folder);
@@ -284,4 +291,7 @@ private:
   std::unique_ptr<TCrcReader> crcReader_;
   bool destroyed_ = false;
   bool workflowRunning_ = false;
+  void ScrollListTop(int top);
+  void InstallListBox1Drawing();
+  void FitWindowToList(int extent);
 };
