@@ -76,6 +76,8 @@ int TRarArchive::OpenFirst(std::unique_ptr<TByteSource> source, const std::strin
   if (auto* file = dynamic_cast<TFileSource*>(source.get())) SeenVolumes.insert(file->Identity());
   Volume = std::make_unique<TVolume>(path, std::move(source));
   int rc = Volume->Reader.Open();
+  FirstMarkerAtStart = Volume->Reader.MarkerPos() == 0 && !Volume->Reader.IsRar5();
+  FirstVolumePath = path;
   Solid = Volume->Reader.MainFlags() & RarMainSolid;
   return rc;
 }
@@ -273,6 +275,15 @@ int TRarArchive::Unpack(const TRarEntry& entry, size_t solidIndex, int operation
 int TRarArchive::Decode(const TRarEntry& entry, size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder) {
   if (!Solid) {
     if (entry.Header.Method == RarMethodStore) return CopyStored(entry, *this, sink);
+    const TRarEntryHeader& h = entry.Header;
+    // A big entry of a plain archive file is read where it lies: copying it first would double
+    // the reading for nothing. Volumes, stubs and old commented headers take the image.
+    if (!InMemory && entry.Parts.size() == 1 && h.PackSize > TUnarrSession::MemoryLimit && FirstMarkerAtStart &&
+        !(Volume->Reader.MainFlags() & RarMainVolume) && !(h.Flags & RarFileComment) && entry.VolumeName == FirstVolumePath) {
+      TUnarrSession direct;
+      int rc = direct.ExtractInPlace(entry.VolumeName, h.HeaderPos, h.UnpSize, sink);
+      if (rc != TUnarrSession::NotInPlace) return rc;
+    }
     TUnarrSession session;
     if (int rc = session.Build({&entry}, false, *this, tempFolder)) return rc;
     return session.Extract(0, sink);

@@ -50,6 +50,8 @@ class TRarArchive : private TSourceProvider {
   std::map<std::string, std::unique_ptr<TByteSource>> Sources;  // volumes whose data an entry needs
   std::set<std::pair<uint64_t, uint64_t>> SeenVolumes;  // device and inode of every volume opened
   bool InMemory = false;
+  bool FirstMarkerAtStart = false;  // libunarr reads a file in place only when it starts with the marker
+  std::string FirstVolumePath;
   bool ListOnly = false;
   bool Solid = false;
   int Ended = 0;  // sticky result once the set cannot be read further

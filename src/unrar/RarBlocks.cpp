@@ -52,6 +52,7 @@ int TRarBlockReader::Open() {
     for (size_t i = 0; i + 7 <= got && base + i < limit; ++i) {
       if (window[i] != 'R' || std::memcmp(&window[i], Marker, sizeof Marker) != 0) continue;
       uint64_t at = base + i;
+      MarkerAt = at;
       if (window[i + 6] == 0x00 && TryMainHeader4(at + 7)) return ERAR_SUCCESS;
       if (window[i + 6] == 0x01 && i + 8 <= got && window[i + 7] == 0x00 && TryMainHeader5(at + 8)) {
         Rar5 = true;

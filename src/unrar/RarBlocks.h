@@ -84,6 +84,7 @@ class TRarBlockReader {
   uint16_t MainFlags() const { return Main; }
   bool MainCrcOk() const { return MainOk; }
   uint64_t Position() const { return Pos; }
+  uint64_t MarkerPos() const { return MarkerAt; }
 
  private:
   bool TryMainHeader4(uint64_t at);
@@ -96,6 +97,7 @@ class TRarBlockReader {
 
   TByteSource& Source;
   uint64_t Pos = 0;
+  uint64_t MarkerAt = 0;
   uint16_t Main = 0;
   bool MainOk = true;
   bool Rar5 = false;

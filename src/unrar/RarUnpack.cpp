@@ -40,6 +40,13 @@ int CopyStored(const TRarEntry& entry, TSourceProvider& sources, IUnpackSink& si
 
 namespace {
 
+// The name of image entry `index`, which also tells which entry libunarr is on.
+std::string ImageEntryName(size_t index) {
+  char name[24];
+  std::snprintf(name, sizeof name, "e%zu", index);
+  return name;
+}
+
 void Put16(std::vector<uint8_t>& b, uint16_t v) {
   b.push_back(uint8_t(v));
   b.push_back(uint8_t(v >> 8));
@@ -72,7 +79,7 @@ void AppendFileHeader(std::vector<uint8_t>& b, const TRarEntry& e, size_t index)
   uint64_t pack = e.PackedTotal();
   const TRarEntryHeader& h = e.Header;
   bool large = pack > 0xFFFFFFFFu || h.UnpSize > 0xFFFFFFFFu;
-  std::string name = "e" + std::to_string(index);
+  std::string name = ImageEntryName(index);
   size_t start = b.size();
   BeginBlock(b, 0x74, uint16_t(0x8000 | (h.Flags & (RarFileSolid | RarFileDirectoryMask)) | (large ? RarFileLarge : 0)));
   Put32(b, uint32_t(pack));
@@ -197,7 +204,7 @@ int TUnarrSession::Extract(size_t index, IUnpackSink& sink) {
   while (NextIndex <= index) {
     if (!ar_parse_entry(Archive)) return ERAR_BAD_DATA;
     const char* name = ar_entry_get_name(Archive);
-    std::string expected = "e" + std::to_string(NextIndex);
+    std::string expected = ImageEntryName(NextIndex);
     if (!name || expected != name) return ERAR_BAD_DATA;
     uint64_t size = ar_entry_get_size(Archive);
     bool wanted = NextIndex == index;
@@ -205,4 +212,15 @@ int TUnarrSession::Extract(size_t index, IUnpackSink& sink) {
     if (int rc = Unpack(size, wanted ? &sink : nullptr)) return rc;
   }
   return ERAR_SUCCESS;
+}
+
+int TUnarrSession::ExtractInPlace(const std::string& path, uint64_t headerPos, uint64_t unpSize, IUnpackSink& sink) {
+  Stream = ar_open_file(path.c_str());
+  if (!Stream) return NotInPlace;
+  Archive = ar_open_rar_archive(Stream);
+  if (!Archive || !ar_parse_entry_at(Archive, off64_t(headerPos)) || ar_entry_get_offset(Archive) != off64_t(headerPos) ||
+      ar_entry_get_size(Archive) != unpSize)
+    return NotInPlace;
+  Buffer.resize(UnpackChunk);
+  return Unpack(unpSize, &sink);
 }

@@ -62,6 +62,10 @@ class TUnarrSession {
             const std::string& tempFolder);
   // Unpacks image entry `index` into sink; earlier entries not yet passed are unpacked and dropped.
   int Extract(size_t index, IUnpackSink& sink);
+  // A whole entry of a plain archive file, read in place from its header at headerPos without
+  // any copy. NotInPlace when libunarr will not take the file that way (nothing was unpacked).
+  static constexpr int NotInPlace = -1;
+  int ExtractInPlace(const std::string& path, uint64_t headerPos, uint64_t unpSize, IUnpackSink& sink);
 
   static size_t MemoryLimit;  // image bytes kept in memory; tests lower it
 

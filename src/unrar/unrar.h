@@ -16,7 +16,13 @@
  *    or extracted; returning 0 (or less) cancels the entry.
  *  A callback must not call back into the library with the same handle.
  *
- * Names in RARHeaderData.FileName are UTF-8 with '/' between folders.
+ * Volumes are asked for when reading reaches them: inside RARProcessFile for a file that
+ * continues in the next volume, inside RARReadHeader for a boundary between files. A solid set
+ * is read ahead whole at its first RARReadHeader (so that it is unpacked in one pass), and its
+ * volume callbacks all come then.
+ *
+ * Names in RARHeaderData.FileName are UTF-8 with '/' between folders; sizes above 4 GiB are
+ * reported by their low 32 bits, as the record has no room for more.
  */
 #ifndef TALLYRA_UNRAR_H
 #define TALLYRA_UNRAR_H

@@ -127,25 +127,37 @@ TEST(UnrarInternals, EveryTruncationOfAnArchiveFailsCleanly) {
   }
 }
 
-// A compressed entry bigger than the memory bound goes through a temporary file in the
-// destination folder, which is gone afterwards.
-TEST(UnrarInternals, LargeImagesUseATemporaryFileThatIsRemoved) {
+// Entries bigger than the memory bound: a plain archive file is read in place; a split entry
+// or one behind a self-extractor stub goes through a temporary file in the destination folder,
+// which is gone afterwards.
+TEST(UnrarInternals, BigEntriesAreReadInPlaceOrThroughARemovedTemporaryFile) {
+  struct TCase {
+    const char* Archive;
+    const char* Entry;
+    uint32_t Crc;
+  } cases[] = {
+      {"libarchive/test_read_format_rar_compress_best.rar", "LibarchiveAddingTest.html", 0x5e05a663},
+      {"rarfile/rar3-seektest.sfx", "stest1.txt", 0xc5b7e6a2},
+      {"libarchive/test_rar_multivolume_single_file.part1.rar", "LibarchiveAddingTest.html", 0x5e05a663},
+  };
   size_t saved = TUnarrSession::MemoryLimit;
-  TUnarrSession::MemoryLimit = 1024;
-  TTempDir out;
-  int result = 0;
-  auto archive = TRarArchive::OpenFile(TestDataPath("rar/libarchive/test_read_format_rar_compress_best.rar"), false,
-                                       result);
-  ASSERT_TRUE(archive);
-  TRarEntryHeader header;
-  std::string volume;
-  ASSERT_EQ(archive->ReadHeader(header, volume), ERAR_SUCCESS);
-  EXPECT_EQ(archive->ProcessFile(RAR_EXTRACT, out.Path().c_str(), nullptr), ERAR_SUCCESS);
+  TUnarrSession::MemoryLimit = 64;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Archive);
+    TTempDir out;
+    int result = 0;
+    auto archive = TRarArchive::OpenFile(TestDataPath(std::string("rar/") + c.Archive), false, result);
+    ASSERT_TRUE(archive);
+    TRarEntryHeader header;
+    std::string volume;
+    ASSERT_EQ(archive->ReadHeader(header, volume), ERAR_SUCCESS);
+    EXPECT_EQ(archive->ProcessFile(RAR_EXTRACT, out.Path().c_str(), nullptr), ERAR_SUCCESS);
+    EXPECT_EQ(FileCrc(out / c.Entry), c.Crc);
+    size_t files = 0;
+    for (auto& p : fs::directory_iterator(out.Path())) files += p.is_regular_file();
+    EXPECT_EQ(files, 1u);
+  }
   TUnarrSession::MemoryLimit = saved;
-  EXPECT_EQ(FileCrc(out / "LibarchiveAddingTest.html"), 0x5e05a663u);
-  size_t files = 0;
-  for (auto& p : fs::directory_iterator(out.Path())) files += p.is_regular_file();
-  EXPECT_EQ(files, 1u);
 }
 
 }  // namespace
