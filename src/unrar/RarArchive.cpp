@@ -167,6 +167,8 @@ int TRarArchive::NextEntry(TRarEntry& entry) {
 }
 
 int TRarArchive::CollectParts(TRarEntry& entry) {
+  if (entry.Collected) return ERAR_SUCCESS;
+  entry.Collected = true;
   bool more = entry.Header.SplitAfter();
   while (more) {
     if (int rc = ChangeVolume()) return rc;
@@ -251,7 +253,11 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   }
   if (rc != ERAR_SUCCESS) return rc;
   if (h.UnpVer == RarVersion5) return ERAR_UNKNOWN_FORMAT;
-  if (h.Encrypted()) return Password.empty() ? ERAR_MISSING_PASSWORD : ERAR_BAD_DATA;
+  if (h.Encrypted()) {
+    // The entry stays current, so that the caller may try again with another password.
+    HaveCurrent = true;
+    return Password.empty() ? ERAR_MISSING_PASSWORD : ERAR_BAD_DATA;
+  }
   if (!Decodable(entry)) return ERAR_UNKNOWN_FORMAT;
   std::string tempFolder = operation == RAR_EXTRACT ? FolderOf(target) : TempFolder();
   return Unpack(entry, solidIndex, operation, target, tempFolder);

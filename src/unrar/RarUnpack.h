@@ -24,6 +24,7 @@ struct TRarEntry {
   std::vector<TDataPart> Parts;
   uint32_t WholeCrc = 0;  // the last part carries the whole file's CRC
   int Status = 0;         // non-zero when its parts could not all be reached
+  bool Collected = false;  // the parts in later volumes have been gathered
   uint64_t PackedTotal() const;
 };
 

@@ -21,6 +21,9 @@
  * is read ahead whole at its first RARReadHeader (so that it is unpacked in one pass), and its
  * volume callbacks all come then.
  *
+ * After a failed attempt on an encrypted entry (22, or 12 with a password set) the same entry
+ * may be processed again, after RARSetPassword, until RARReadHeader moves on.
+ *
  * Names in RARHeaderData.FileName are UTF-8 with '/' between folders; sizes above 4 GiB are
  * reported by their low 32 bits, as the record has no room for more.
  */

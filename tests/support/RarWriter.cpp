@@ -1,6 +1,8 @@
 #include "RarWriter.h"
 
+#include <fcntl.h>
 #include <fstream>
+#include <unistd.h>
 #include <libdeflate.h>
 #include <stdexcept>
 
@@ -244,4 +246,37 @@ void WriteRar5Archive(const std::string& path, const std::vector<std::pair<std::
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f.write(out.data(), std::streamsize(out.size()));
   if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+void WriteSparseRarArchive(const std::string& path, const std::string& name, uint64_t size, uint32_t crc,
+                           const TRarTestEntry& after) {
+  std::string head("Rar!\x1a\x07\x00", 7);
+  Begin(head, 0x73, 0);
+  head.append(6, '\0');
+  Seal(head, 7);
+  size_t start = head.size();
+  Begin(head, 0x74, 0x8000 | 0x0100);
+  Put32(head, uint32_t(size));
+  Put32(head, uint32_t(size));
+  head += char(3);
+  Put32(head, crc);
+  Put32(head, (40u << 25) | (1u << 21) | (2u << 16));
+  head += char(29);
+  head += char(0x30);
+  Put16(head, uint16_t(name.size()));
+  Put32(head, 0x81A4);
+  Put32(head, uint32_t(size >> 32));
+  Put32(head, uint32_t(size >> 32));
+  head += name;
+  Seal(head, start);
+  std::string end = FileHeader(after, TRarWriterOptions{}, 0, uint32_t(after.Data.size()), RarTestCrc(after.Data));
+  end += after.Data;
+  size_t endStart = end.size();
+  Begin(end, 0x7B, 0x4000);
+  Seal(end, endStart);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  bool ok = fd >= 0 && ::write(fd, head.data(), head.size()) == ssize_t(head.size()) &&
+            ::pwrite(fd, end.data(), end.size(), off_t(head.size() + size)) == ssize_t(end.size());
+  if (fd >= 0) ::close(fd);
+  if (!ok) throw std::runtime_error("cannot write " + path);
 }

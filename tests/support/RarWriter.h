@@ -43,4 +43,10 @@ std::vector<std::string> WriteRarArchive(const std::string& firstPath, const std
 // A RAR 5 archive of stored Unix entries (name, data), enough for listing.
 void WriteRar5Archive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries);
 
+// One stored entry of `size` zero bytes kept as a hole (sparse), with the 64-bit size fields, so
+// that entries beyond 4 GiB cost no disk space (crc is what the header claims), followed by a
+// small stored entry `after`.
+void WriteSparseRarArchive(const std::string& path, const std::string& name, uint64_t size, uint32_t crc,
+                           const TRarTestEntry& after);
+
 uint32_t RarTestCrc(const std::string& data);

@@ -168,6 +168,9 @@ TEST_F(UnrarEntries, EncryptedDataNeedsAPasswordAndIsNotDecryptedYet) {
     std::string dest = Out.Path().string();
     EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr),
               withPassword ? ERAR_BAD_DATA : ERAR_MISSING_PASSWORD);
+    // The same entry may be tried again with a password.
+    RARSetPassword(handle, password);
+    EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_BAD_DATA);
     EXPECT_FALSE(fs::exists(Out / "secret.txt"));
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
     EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
@@ -240,6 +243,105 @@ TEST_F(UnrarEntries, SolidSetsUnpackInOrderWhateverIsSkipped) {
     RARCloseArchive(handle);
     EXPECT_EQ(FileCrc(Out / "stest2.txt"), 0xc5b7e6a2u);
   }
+}
+
+// What the extractor's Unix repair does: after opening, it rewrites the attribute field of a
+// Unix header in the archive file to a DOS value. The header then fails its CRC, is still
+// reported with the new attributes and extracts with normal permissions.
+TEST_F(UnrarEntries, AHeaderPatchedAfterOpeningReadsWith12AndExtracts) {
+  auto e = File("tool.sh", "#!/bin/sh\n");
+  e.HostOS = 3;
+  e.Attr = 0x81C0;  // rwx------
+  std::string archive = Write({e});
+  RAROpenArchiveData open{};
+  open.ArcName = archive.data();
+  open.OpenMode = RAR_OM_EXTRACT;
+  void* handle = RAROpenArchive(&open);
+  ASSERT_NE(handle, nullptr);
+  {
+    std::fstream patch(archive, std::ios::in | std::ios::out | std::ios::binary);
+    patch.seekp(20 + 28);  // marker 7 + main header 13, then the attribute field
+    const char dosFile[4] = {0x20, 0, 0, 0};
+    patch.write(dosFile, 4);
+  }
+  RARHeaderData header{};
+  ASSERT_EQ(RARReadHeader(handle, &header), ERAR_BAD_DATA);
+  EXPECT_EQ(header.HostOS, 3u);
+  EXPECT_EQ(header.FileAttr, 0x20u);
+  std::string dest = Out.Path().string();
+  EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
+  RARCloseArchive(handle);
+  EXPECT_EQ(ReadFile(Out / "tool.sh"), e.Data);
+  auto perms = fs::status(Out / "tool.sh").permissions();
+  EXPECT_NE(perms & fs::perms::owner_write, fs::perms::none);
+  EXPECT_EQ(perms & fs::perms::owner_exec, fs::perms::none);
+}
+
+// Solid sets made by the writer: stored entries, skipped ones, and a set over three volumes,
+// which is read ahead at the first header (all volume notices come then).
+TEST_F(UnrarEntries, GeneratedSolidSetsInOneAndSeveralVolumes) {
+  for (uint64_t volumeSize : {uint64_t(0), uint64_t(900)}) {
+    SCOPED_TRACE(volumeSize);
+    Log() = TCallbackLog{};
+    TTempDir src, out;
+    std::vector<TRarTestEntry> entries = {File("s1.txt", std::string(700, 'a')), File("s2.txt", std::string(600, 'b')),
+                                          File("s3.txt", "third")};
+    TRarWriterOptions options;
+    options.Solid = true;
+    options.VolumeSize = volumeSize;
+    auto files = WriteRarArchive(src / "solid.rar", entries, options);
+    RAROpenArchiveData open{};
+    open.ArcName = files[0].data();
+    open.OpenMode = RAR_OM_EXTRACT;
+    void* handle = RAROpenArchive(&open);
+    ASSERT_NE(handle, nullptr);
+    RARSetChangeVolProc(handle, LogChangeVolume);
+    RARSetProcessDataProc(handle, LogProcessData);
+    RARHeaderData header{};
+    ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+    EXPECT_EQ(Log().VolumeCalls.size(), files.size() - 1);
+    EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+    std::string dest = out.Path().string();
+    for (size_t i = 1; i < entries.size(); ++i) {
+      ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+      EXPECT_EQ(header.FileName, entries[i].Name);
+      Log().ResetEntry();
+      EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
+      EXPECT_EQ(Log().Crc, RarTestCrc(entries[i].Data));
+      EXPECT_EQ(ReadFile(out / entries[i].Name), entries[i].Data);
+    }
+    EXPECT_EQ(RARReadHeader(handle, &header), ERAR_END_ARCHIVE);
+    RARCloseArchive(handle);
+    EXPECT_FALSE(fs::exists(out / "s1.txt"));
+  }
+}
+
+// Sizes beyond 4 GiB: the hole costs no disk space. The record shows the low 32 bits, and the
+// entry behind it, more than 4 GiB into the file, is found and unpacked.
+TEST_F(UnrarEntries, AnEntryBeyond4GiBIsSteppedOver) {
+  const uint64_t size = (4ull << 30) + 12345;
+  std::string archive = Src / "big.rar";
+  WriteSparseRarArchive(archive, "big.bin", size, 0x12345678, File("after.txt", "behind the hole"));
+  RAROpenArchiveData open{};
+  open.ArcName = archive.data();
+  open.OpenMode = RAR_OM_EXTRACT;
+  void* handle = RAROpenArchive(&open);
+  ASSERT_NE(handle, nullptr);
+  RARSetProcessDataProc(handle, LogProcessData);
+  RARHeaderData header{};
+  ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+  EXPECT_STREQ(header.FileName, "big.bin");
+  EXPECT_EQ(header.UnpSize, 12345u);
+  EXPECT_EQ(header.PackSize, 12345u);
+  EXPECT_EQ(header.Flags & 0x100u, 0x100u);
+  EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+  ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+  EXPECT_STREQ(header.FileName, "after.txt");
+  std::string dest = Out.Path().string();
+  EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
+  EXPECT_EQ(RARReadHeader(handle, &header), ERAR_END_ARCHIVE);
+  RARCloseArchive(handle);
+  EXPECT_EQ(ReadFile(Out / "after.txt"), "behind the hole");
 }
 
 TEST_F(UnrarEntries, HandlesAreIndependent) {
