@@ -314,3 +314,31 @@ TEST(DesktopPaths, DataHomeFollowsXdgDataHome) {
   EXPECT_EQ(DesktopDataHome(), "/home/someone/.local/share");
   if (old != nullptr) setenv("XDG_DATA_HOME", saved.c_str(), 1); else unsetenv("XDG_DATA_HOME");
 }
+
+// The real desktop tools, where the machine has them, read what the reflection wrote:
+// a broken MIME definition or desktop entry would be rejected here, not in a user's session.
+TEST(DesktopReflection, TheDesktopsOwnToolsAcceptTheFiles) {
+  TTempDir dir;
+  const std::string home = dir.File("share");
+  TSpawnDesktopTools tools;
+  if (!tools.Run("update-mime-database", {"-v"})) GTEST_SKIP() << "update-mime-database is not installed";
+  // xdg-mime would touch the real user's settings: left out here.
+  struct TNoDefaults final : IDesktopTools {
+    TSpawnDesktopTools Real;
+    bool Run(const std::string& program, const std::vector<std::string>& arguments) override {
+      return program == "xdg-mime" || Real.Run(program, arguments);
+    }
+  } desktop;
+  ASSERT_TRUE(ReflectIntoDesktop(AssociationStore("/usr/bin/tallyra"), home, desktop));
+  const std::string globs = ReadWholeFile(home + "/mime/globs2");
+  EXPECT_NE(globs.find("text/x-sfv:*.sfv"), std::string::npos) << globs;
+  if (tools.Run("desktop-file-validate", {"--help"})) {
+    for (const char* entry : {"tallyra-shell-sfv-open.desktop", "tallyra-shell-sfv-check-sfv-file.desktop",
+                              "tallyra-shell-application-vnd-rar-create-sfv-file.desktop"}) {
+      EXPECT_TRUE(tools.Run("desktop-file-validate", {home + "/applications/" + entry})) << entry;
+    }
+    const std::string cache = ReadWholeFile(home + "/applications/mimeinfo.cache");
+    EXPECT_NE(cache.find("application/vnd.rar=tallyra-shell-application-vnd-rar-create-sfv-file.desktop"),
+              std::string::npos) << cache;
+  }
+}
