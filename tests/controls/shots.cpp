@@ -2,6 +2,7 @@
 // on the check page, the cylinder bar as it looks during a check. Usage:
 //   tallyra_shots OUTDIR
 #include "app/Unit1.h"
+#include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
 #include "controls/ProgressCyl.h"
 #include "platform/Paths.h"
@@ -10,8 +11,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QPainter>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -63,5 +66,22 @@ int main(int argc, char** argv) {
   }
   const QImage button = form.GradBtn5->grab().toImage();
   button.scaled(button.size() * 3).save(out + QStringLiteral("/button-validate.png"));
+  // Held down (a right button presses the face without clicking).
+  QTest::mousePress(form.GradBtn7, Qt::RightButton, {}, QPoint(5, 5));
+  const QImage pressed = form.GradBtn7->grab().toImage();
+  QTest::mouseRelease(form.GradBtn7, Qt::RightButton, {}, QPoint(5, 5));
+  pressed.scaled(pressed.size() * 3).save(out + QStringLiteral("/button-clear-pressed.png"));
+
+  // The eight pictures as drawn, four times their size, on a light background.
+  const char* pictures[] = {"OPENFOLDER_95", "CLOSEDFOLDER_95", "CURRENTFOLDER_95", "FLOPPY_95",
+                            "FIXED_95", "NETWORK_95", "CDROM_95", "RAM_95"};
+  QImage sheet(8 * 72, 72, QImage::Format_RGB32);
+  sheet.fill(QColor(0xF0, 0xF0, 0xF0));
+  QPainter painter(&sheet);
+  for (int i = 0; i < 8; ++i) {
+    painter.drawPixmap(QRect(i * 72 + 4, 4, 64, 64), TransparentPicture95(QLatin1String(pictures[i])));
+  }
+  painter.end();
+  sheet.save(out + QStringLiteral("/pictures.png"));
   return 0;
 }
