@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <vector>
@@ -345,4 +346,40 @@ TEST(DrawShadowText, MeasuresTheTextAndTheShadowTogether) {
   QRect drawn(5, 5, 150, 40);
   DrawShadowText(painter, QStringLiteral("Abc"), spLeftTop, Qt::green, 2, Qt::AlignLeft, drawn, false);
   EXPECT_EQ(drawn, QRect(5, 5, 152, 42));  // the union of both rectangles
+}
+
+TEST(ASLinkPaint, AFocusMarkFramesTheTextWhileTheFocusControlHasTheFocus) {
+  QWidget window;
+  auto* edit = new QLineEdit(&window);
+  auto* other = new QLineEdit(&window);
+  TASLink* link = new TASLink(&window);
+  link->setFont(CrispFont());
+  link->SetTransparent(false);
+  link->SetColor(Background);
+  link->SetFontColor(TextRed);
+  link->SetShadowSize(0);
+  link->SetCaption(QStringLiteral("&Name"));
+  QPalette palette = link->palette();
+  const QColor mark(0, 128, 255);  // not the link colour a stray hover would bring
+  palette.setColor(QPalette::WindowText, mark);
+  link->setPalette(palette);
+  link->SetFocusControl(edit);
+  link->SetShowFocus(true);
+  link->move(60, 60);
+  window.resize(200, 200);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  other->setFocus();
+  EXPECT_TRUE(PixelsOf(link->grab().toImage(), mark).empty());
+  edit->setFocus();
+  ASSERT_TRUE(link->FocusControlFocused());
+  const QImage focused = link->grab().toImage();
+  const auto frame = PixelsOf(focused, mark);
+  ASSERT_FALSE(frame.empty());
+  // Dotted, on the left column and the top row.
+  EXPECT_TRUE(std::any_of(frame.begin(), frame.end(), [](const QPoint& p) { return p.x() == 0 && p.y() > 2; }));
+  EXPECT_TRUE(std::any_of(frame.begin(), frame.end(), [](const QPoint& p) { return p.y() == 0 && p.x() > 2; }));
+  link->SetShowFocus(false);
+  EXPECT_TRUE(PixelsOf(link->grab().toImage(), mark).empty());
 }
