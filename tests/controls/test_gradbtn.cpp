@@ -91,6 +91,36 @@ TEST(GradBtn, GradientRowsOfTheWindowsButtons) {
   }
 }
 
+TEST(GradBtn, OuterAndInnerColoursOfTheOtherStyles) {
+  TGradBtn b;
+  b.resize(256, 25);
+  b.SetBtnFrameSize(0);
+  b.SetBeginColor(0x000000);
+  b.SetEndColor(0xFFFFFF);
+  b.SetGradientStyle(gsHorizontal);
+  QImage img = Shot(b);
+  // 256 strips of one column each: column x shows step x of 255.
+  for (int x = 0; x < 256; ++x) ASSERT_EQ(img.pixel(x, 12), qRgb(x, x, x)) << x;
+
+  // Rectangles shrink by 75/2/255 and 25/2/255 per step from (0, 0, 77, 27): the top-left
+  // corner is last covered by step 5, the right-hand corners by step 12.
+  b.resize(75, 25);
+  b.SetGradientStyle(gsRectangle);
+  img = Shot(b);
+  const struct {
+    QPoint At;
+    int Gray;
+  } corners[] = {{{0, 0}, 5}, {{0, 24}, 5}, {{74, 0}, 12}, {{74, 24}, 12}};
+  for (const auto& c : corners) EXPECT_EQ(img.pixel(c.At), qRgb(c.Gray, c.Gray, c.Gray)) << c.Gray;
+  EXPECT_GE(qRed(img.pixel(37, 12)), 240);
+
+  // Ellipses: the outer ones already cover the corners, the innermost is near the end colour.
+  b.SetGradientStyle(gsElliptic);
+  img = Shot(b);
+  for (const auto& c : corners) EXPECT_LT(qRed(img.pixel(c.At)), 64);
+  EXPECT_GE(qRed(img.pixel(38, 13)), 240);
+}
+
 TEST(GradBtn, FrameSizeIsLimitedByTheButtonsSize) {
   const struct {
     int W, H, Set, Expect;
