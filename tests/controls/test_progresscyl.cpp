@@ -301,3 +301,34 @@ TEST(ProgressCyl, TextsAndTheirShadow) {
     for (int x = 5; x < 145; ++x) ASSERT_NE(noShadow.pixel(x, y), qRgb(255, 255, 255));
   }
 }
+
+TEST(ProgressCyl, TextRunsInItsOrientation) {
+  const struct {
+    TFontOrientation Orientation;
+    bool Wide;
+  } cases[] = {{foLeftToRight, true}, {foTopToBottom, false}, {foBottomToTop, false}};
+  for (const auto& c : cases) {
+    TProgressCyl bar;
+    bar.resize(60, 120);
+    MakeFlatBar(bar);
+    bar.SetShowText(true);
+    bar.SetFontEffect(feNone);
+    bar.SetFontOrientation(c.Orientation);
+    bar.SetPosition(88);
+    QFont f = bar.font();
+    f.setStyleStrategy(QFont::NoAntialias);
+    bar.setFont(f);
+    const QImage img = Shot(bar);
+    QRect ink;
+    for (int y = 5; y < 115; ++y) {
+      for (int x = 5; x < 55; ++x) {
+        if (img.pixel(x, y) == qRgb(0, 0, 0)) ink |= QRect(x, y, 1, 1);
+      }
+    }
+    ASSERT_FALSE(ink.isEmpty()) << c.Orientation;
+    EXPECT_EQ(ink.width() > ink.height(), c.Wide) << c.Orientation;
+    // Centred across the bar either way.
+    EXPECT_LE(std::abs(ink.center().x() - 30), 3) << c.Orientation;
+    EXPECT_LE(std::abs(ink.center().y() - 60), 3) << c.Orientation;
+  }
+}
