@@ -2,6 +2,7 @@
 // on the check page, the cylinder bar as it looks during a check. Usage:
 //   tallyra_shots OUTDIR
 #include "app/Unit1.h"
+#include "controls/FileCtrl.h"
 #include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
 #include "controls/ProgressCyl.h"
@@ -10,11 +11,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPainter>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -38,22 +41,27 @@ int main(int argc, char** argv) {
   const char* names[] = {"1-create-sfv", "2-validate-sfv", "3-create-rar", "4-unrar", "5-help", "6-about"};
   for (int page = 0; page < form.PageControl1->count(); ++page) {
     form.PageControl1->setCurrentIndex(page);
-    if (page == 1) {
-      // The check page as it looks in the middle of a check.
-      form.BeginWorkflow({form.GradBtn7});
-      form.GradProgress1->show();
-      form.TallyraStatus->setText(QStringLiteral("Checking : sample.r07"));
-      form.TallyraStatus->adjustSize();
-      form.GradProgress1->SetFontColor(Qt::white);
-      form.GradProgress1->SetPosition(64);
-    }
     QApplication::processEvents();
     form.grab().save(out + QLatin1Char('/') + QLatin1String(names[page]) + QStringLiteral(".png"));
-    if (page == 1) {
-      form.GradProgress1->hide();
-      form.EndWorkflow({form.GradBtn7});
-    }
   }
+  // A real check, caught in the middle of its first (sparse, all-zero) file.
+  QFile big(home.path() + QStringLiteral("/big.bin"));
+  if (big.open(QIODevice::WriteOnly) && big.resize(qint64(2) << 30)) {
+    big.close();
+    QFile sfv(home.path() + QStringLiteral("/set.sfv"));
+    if (sfv.open(QIODevice::WriteOnly)) sfv.write("big.bin 00000000\r\nmissing.bin 12345678\r\n");
+    sfv.close();
+    form.PageControl1->setCurrentIndex(1);
+    form.Directory95ListBox1->SetDirectory(home.path());
+    form.FileListBox1->SetFileName(home.path() + QStringLiteral("/set.sfv"));
+    QTimer::singleShot(400, &form, [&] {
+      form.grab().save(out + QStringLiteral("/2b-validate-during-check.png"));
+      form.Halted = true;
+    });
+    form.GradBtn5Click();
+    form.grab().save(out + QStringLiteral("/2c-validate-halted.png"));
+  }
+
   // The bar alone, large enough to see its pixels.
   form.PageControl1->setCurrentIndex(1);
   form.BeginWorkflow({});
