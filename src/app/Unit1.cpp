@@ -458,7 +458,15 @@ std::uint32_t TForm1::FileCrc(const QString& path) {
 
   TCrcReadHooks hooks;
   hooks.Halted = [this] { return Halted; };
-  hooks.OnBlock = [this](int percent) { SetProgressPosition(percent); };
+  // The bar repaints at once when its percent changes; more often than the messages run
+  // it only costs time (a check of many small files would repaint it for every block).
+  std::uint64_t lastShown = clock_->MilliSeconds();
+  hooks.OnBlock = [this, &lastShown](int percent) {
+    const std::uint64_t now = clock_->MilliSeconds();
+    if (now - lastShown < TCrcReader::PumpIntervalMs) return;
+    lastShown = now;
+    SetProgressPosition(percent);
+  };
   hooks.PumpMessages = [] { QCoreApplication::processEvents(); };
   if (IsTraceSwitch(Native(CmdSwitch))) {
     hooks.Trace = [this](const std::string& line) {

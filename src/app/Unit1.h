@@ -138,7 +138,8 @@ public:
 
   // ---- fields
   TCrcTable CrcTable{};
-  std::array<std::uint8_t, CrcBlockSize> ReadBuffer{};
+  // Page-aligned: the kernel copies into an aligned buffer markedly faster.
+  alignas(4096) std::array<std::uint8_t, CrcBlockSize> ReadBuffer{};
   QStringList ErrorList;
   QString WorkDir;
   QString SfvPath;

@@ -97,6 +97,7 @@ QWidget* TForm1::CreateSfvCheckPage() {
   ListBox1 = new QListWidget;
   ListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
   ListBox1->setUniformItemSizes(true);
+  ListBox1->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
   QFont listFont(QStringLiteral("MS Sans Serif"));
   listFont.setPixelSize(11);
   listFont.setBold(true);

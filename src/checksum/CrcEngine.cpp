@@ -81,7 +81,7 @@ TFileCrcResult TCrcReader::FileCrc(const std::string& path, const TCrcReadHooks&
 
   std::uint32_t crc = 0xFFFFFFFFu;
   std::uint64_t bytesRead = 0;
-  std::uint64_t lastPump = clock_.MilliSeconds();
+  TPumpThrottle pump(clock_, hooks.PumpMessages);
   std::size_t n = 0;
   do {
     if (hooks.Halted && hooks.Halted()) {
@@ -97,13 +97,7 @@ TFileCrcResult TCrcReader::FileCrc(const std::string& path, const TCrcReadHooks&
       hooks.OnBlock(static_cast<int>(Percent(static_cast<double>(bytesRead),
                                              static_cast<double>(result.Size))));
     }
-    if (hooks.PumpMessages) {
-      const std::uint64_t now = clock_.MilliSeconds();
-      if (now - lastPump >= PumpIntervalMs) {
-        hooks.PumpMessages();
-        lastPump = clock_.MilliSeconds();
-      }
-    }
+    pump.Pump();
     crc = UpdateCrc(crc, buffer_.data(), static_cast<int>(n));
     if (hooks.Trace) {
       try {

@@ -69,6 +69,26 @@ private:
   bool busy_ = false;
 };
 
+// Lets messages run at most about every PumpIntervalMs of work: a repaint per block or
+// per file would cost more than the work itself.
+class TPumpThrottle {
+public:
+  TPumpThrottle(const IClock& clock, const TPumpMessages& pump)
+      : clock_(clock), pump_(pump), last_(clock.MilliSeconds()) {}
+  void Pump() {
+    if (!pump_) return;
+    if (clock_.MilliSeconds() - last_ >= TCrcReader::PumpIntervalMs) {
+      pump_();
+      last_ = clock_.MilliSeconds();
+    }
+  }
+
+private:
+  const IClock& clock_;
+  const TPumpMessages& pump_;
+  std::uint64_t last_;
+};
+
 // The trace line of one block: bytes read so far, " : ", the register (before the
 // final inversion) as eight upper-case hexadecimal digits.
 std::string CrcTraceLine(std::uint64_t bytesRead, std::uint32_t crcRegister);

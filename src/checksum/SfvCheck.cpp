@@ -13,9 +13,8 @@ TSfvCheckResult CheckSfvEntries(const std::string& workDir, const std::vector<TS
   TSfvCheckResult result;
   result.Count = static_cast<int>(entries.size());
   auto halted = [&] { return hooks.Halted && hooks.Halted(); };
-  auto pump = [&] {
-    if (hooks.PumpMessages) hooks.PumpMessages();
-  };
+  TPumpThrottle throttle(clock, hooks.PumpMessages);
+  auto pump = [&] { throttle.Pump(); };
   auto add = [&](const std::vector<std::string>& block) {
     result.ErrorLines.insert(result.ErrorLines.end(), block.begin(), block.end());
   };

@@ -4,7 +4,7 @@
 // TSfvCheckHooks, on the caller's thread, per entry in file order:
 //   Halted()           before the entry, and after its sum (a halt then leaves it unjudged);
 //   OnChecking(i, e)   the entry is about to be looked at;
-//   PumpMessages()     after OnChecking and after the verdict;
+//   PumpMessages()     after OnChecking and after the verdict, at most about every 15 ms;
 //   FileCrc(path)      sums an existing file (the window's own read, with its progress bar);
 //   OnVerdict(...)     the entry's verdict, with the computed CRC when there is one.
 #include "checksum/CrcEngine.h"

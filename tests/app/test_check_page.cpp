@@ -110,6 +110,7 @@ TEST_F(TCheckPage, AHaltDuringTheSecondOfFive) {
 
 TEST_F(TCheckPage, AHaltedCheckNeverHandsOverToExtraction) {
   Form->ChkBoxUnrarAfter->setChecked(true);
+  Clock.Step = 20;  // messages run at every step
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [this] {
     if (Form->TallyraStatus->text() == "Checking : good.bin") Form->GradBtn6->click();

@@ -175,6 +175,7 @@ TEST_F(TWindowFixture, ButtonBarsFollowTheirWidth) {
 }
 
 TEST_F(TWindowFixture, FileCrcDrivesTheBarAndRecordsErrors) {
+  Clock.Step = 20;  // the bar follows every block
   auto form = Open();
   form->GradProgress1->SetPosition(70);
   EXPECT_EQ(form->FileCrc(Q(Dir.Write("a", "123456789"))), 0xCBF43926u);
@@ -201,6 +202,13 @@ TEST_F(TWindowFixture, HaltStopsARunningReadAndKeepsTheBar) {
   EXPECT_EQ(form->LastError, 0u);
   EXPECT_EQ(form->FileError, -1);
   EXPECT_EQ(form->GradProgress1->Position(), 1);  // one block of a hundred, left in place
+}
+
+TEST_F(TWindowFixture, TheBarFollowsBlocksNoOftenerThanMessagesRun) {
+  auto form = Open();  // the clock stands still: no block is worth a repaint
+  form->FileCrc(Q(Dir.Write("f", std::string(40000, 'x'))));
+  EXPECT_EQ(form->GradProgress1->Position(), 0);
+  EXPECT_EQ(form->GradProgress1->FontColor(), QColor(Qt::black));
 }
 
 TEST_F(TWindowFixture, DebugSwitchTracesEveryBlock) {
