@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -93,7 +94,9 @@ QWidget* TForm1::CreateAboutPage() {
   label8->move(200, 48);
   label8->adjustSize();
   lblCompileDate = new QLabel(QStringLiteral("lblCompileDate"), groupBox5);
-  lblCompileDate->setGeometry(272, 48, 300, 13);  // room for the longest date
+  // At 272, unless the font standing in for "MS Sans Serif" makes "Compile date:" reach
+  // past it; the date then follows it instead of overlapping it. Wide enough for any date.
+  lblCompileDate->setGeometry(std::max(272, label8->x() + label8->width() + 4), 48, 300, 13);
 
   CreditLabel(QStringLiteral("Tallyra checks and makes SFV files and RAR archives."), groupBox5, 104, 13, false);
   CreditLabel(QStringLiteral("Written by the Tallyra developers"), groupBox5, 128, 13, true);

@@ -108,6 +108,17 @@ TEST_F(TInfoFixture, AboutShowsThePictureVersionBuildDateAndLinks) {
   ASSERT_NE(form->Image1, nullptr);
   EXPECT_EQ(form->Image1->pixmap().size(), QSize(177, 92));
   EXPECT_EQ(form->Image1->geometry(), QRect(12, 16, 177, 92));
+  EXPECT_EQ(form->Label7->pos(), QPoint(200, 32));
+  // The date stands at 272 or, with a wider stand-in font, after its caption: never on it.
+  const QLabel* caption = nullptr;
+  for (const QLabel* label : form->lblCompileDate->parentWidget()->findChildren<QLabel*>()) {
+    if (label->text() == "Compile date:") caption = label;
+  }
+  ASSERT_NE(caption, nullptr);
+  EXPECT_EQ(caption->pos(), QPoint(200, 48));
+  EXPECT_EQ(form->lblCompileDate->y(), 48);
+  EXPECT_GE(form->lblCompileDate->x(), 272);
+  EXPECT_GT(form->lblCompileDate->x(), caption->geometry().right());
 
   EXPECT_EQ(form->ASLink1->pos(), QPoint(216, 168));
   EXPECT_EQ(form->ASLink3->pos(), QPoint(176, 184));
