@@ -8,6 +8,7 @@
 // shared helpers), Unit1Sfv.cpp (the two SFV pages), Unit1Rar.cpp (the two RAR pages),
 // Unit1Info.cpp (Help and About), Unit1Settings.cpp (settings file).
 #include "app/IniFile.h"
+#include "app/RarCommand.h"
 #include "checksum/CrcEngine.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
@@ -119,6 +120,13 @@ public:
   void SelectFileSet();
   void UnrarAfterCheck();
   void FillStorePaths(const QString& folder);
+  // The "Create RAR" workflow's steps: the list file in the data folder, the archiver's
+  // switches as text, and running the archiver (found beside the program or on PATH)
+  // with the data folder as its working folder while the window keeps running.
+  void WriteRarList();
+  QString BuildRarCommand(const QString& archivePath);
+  void RunRar(const QStringList& arguments);
+  void RunAndWait(const QString& program, const QStringList& arguments);
 
   // The default handler for errors a workflow does not catch: a message box with the
   // error's text; the program carries on.
@@ -293,6 +301,7 @@ private:
   bool destroyed_ = false;
   bool workflowRunning_ = false;
   void ScrollListTop(int top);
+  TRarOptions RarOptions();
   void InstallListBox1Drawing();
   void FitWindowToList(int extent);
 };

@@ -1,12 +1,18 @@
 // The "Create RAR" and "UnRar" pages.
 #include "app/Unit1.h"
 
+#include "app/NativePath.h"
+#include "app/RarCommand.h"
 #include "app/WindowLayout.h"
+#include "platform/FileSystem.h"
 #include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -192,7 +198,105 @@ void TForm1::GradBtn15Click() {
 }
 
 // The archive workflows arrive with their pages' own work.
-void TForm1::GradBtn13Click() {}
 void TForm1::GradBtn9Click() {}
 void TForm1::GradBtn11Click() {}
 void TForm1::FileListBox3DblClick() {}
+
+// ------------------------------------------------------------------ creating archives
+
+TRarOptions TForm1::RarOptions() {
+  const QString volume = QString::fromStdString(VolumeSizeText(cmbVolumeSize->currentIndex()));
+  if (!volume.isEmpty()) VolumeSwitch = volume;  // no item chosen: the previous run's size
+  TRarOptions options;
+  options.CompressionIndex = cmbCompLevel->currentIndex();
+  options.Password = chkBoxPassword->isChecked();
+  options.EncryptHeaders = ChkBoxEncrypt->isChecked();
+  options.Sfx = chkBoxCreateSFX->isChecked();
+  options.PasswordText = edtPass->text().toStdString();
+  if (cmbBoxPaths->currentIndex() > 0) options.StorePath = Native(cmbBoxPaths->currentText());
+  options.VolumeSwitch = VolumeSwitch.toStdString();
+  return options;
+}
+
+void TForm1::GradBtn13Click() {
+  const bool sfvAfterwards = ChkBoxCreateSFV->isChecked();
+  const TRarOptions options = RarOptions();
+  if (FileListBox4->SelCount() < 1) {
+    dialogs_->ShowMessage(QStringLiteral("No files selected to compress"));
+    return;
+  }
+  const QString folder = Directory95ListBox4->Directory();
+  QString first;
+  for (int i = 0; i < FileListBox4->Count() && first.isEmpty(); ++i) {
+    if (FileListBox4->Selected(i)) first = FileListBox4->Name(i);
+  }
+  IDialogs::TSaveRequest request;
+  request.Title = QStringLiteral("Save RAR File");
+  request.Filter = QStringLiteral("Rar Files (*.rar)|*.rar|All Files (*.*)|*.*");
+  request.DefaultExt = QStringLiteral("rar");
+  request.InitialDir = folder;
+  request.FileName = FromNative(ChangeFileExt(Native(AddBackslash(folder) + first), ".rar"));
+  request.PromptOverwrite = false;
+  const std::optional<QString> chosen = dialogs_->SaveFile(request);
+  if (!chosen) return;
+
+  const QString archive = FromNative(ChangeFileExt(Native(*chosen), ".rar"));
+  CmdFile = archive;
+  try {
+    WriteRarList();
+  } catch (const std::exception& error) {
+    HandleException(error);  // no list, no archiver, no SFV
+    return;
+  }
+  QStringList arguments;
+  for (const std::string& a : BuildRarArguments(options, Native(archive))) arguments << FromNative(a);
+  RunRar(arguments);
+  if (!sfvAfterwards) return;
+  WorkDir = FromNative(ExtractFilePath(Native(*chosen)));
+  CreateSfvForSet();
+}
+
+void TForm1::WriteRarList() {
+  const std::string folder = Native(AddBackslash(Directory95ListBox4->Directory()));
+  std::vector<std::string> paths;
+  for (int i = 0; i < FileListBox4->Count(); ++i) {
+    if (FileListBox4->Selected(i)) paths.push_back(folder + Native(FileListBox4->Name(i)));
+  }
+  ForceDirectories(services_.Paths.DataDir);
+  const std::string listFile = services_.Paths.DataFile(RarListName);
+  if (ReplaceFileContents(listFile, RarListText(paths)) != 0) {
+    throw std::runtime_error("Cannot create file " + listFile);
+  }
+}
+
+QString TForm1::BuildRarCommand(const QString& archivePath) {
+  return FromNative(::BuildRarCommand(RarOptions(), Native(archivePath)));
+}
+
+void TForm1::RunRar(const QStringList& arguments) {
+  QString archiver = QStandardPaths::findExecutable(QLatin1String(RarArchiverName), {ExeDir});
+  if (archiver.isEmpty()) archiver = QStandardPaths::findExecutable(QLatin1String(RarArchiverName));
+  if (archiver.isEmpty()) {
+    dialogs_->ShowMessage(QStringLiteral("rar Not found") + QLatin1Char('\n') +
+                          QStringLiteral("This file MUST be in the same directory as Tallyra ") +
+                          QLatin1Char('\n') +
+                          QStringLiteral("Go to Tallyra Homepage and download it.") + QLatin1Char('\n'));
+    return;
+  }
+  RunAndWait(archiver, arguments);
+}
+
+void TForm1::RunAndWait(const QString& program, const QStringList& arguments) {
+  // The archiver works in the data folder, where it finds its list file; the window
+  // keeps handling messages until it has ended. Its exit code is not read: a failure
+  // shows in the archive it did or did not write.
+  QProcess process;
+  process.setProcessChannelMode(QProcess::ForwardedChannels);
+  process.setWorkingDirectory(FromNative(services_.Paths.DataDir));
+  QEventLoop loop;
+  connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+  connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+  process.start(program, arguments);
+  if (!process.waitForStarted()) return;
+  if (process.state() != QProcess::NotRunning) loop.exec();
+}
