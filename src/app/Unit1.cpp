@@ -323,19 +323,10 @@ void TForm1::Timer1Timer() {
   Directory95ListBox1->SetDirectory(WorkDir);
   FileListBox1->SetFileName(CmdFile);
   SfvPath = FileListBox1->FileName();
-  ValidateSfv(CmdFile);
+  Halted = false;  // a halt left by an earlier operation does not stop this check
+  const bool checked = ValidateSfv(CmdFile);
   QCoreApplication::processEvents();
-  if (UnrarAfterSFV) {
-    if (ErrorList.isEmpty() ||
-        dialogs_->AskErrorYesNo(QStringLiteral(
-            "One or more files had errors. Are you sure you want to attempt extraction ?"))) {
-      UnrarAfterCheck();
-    }
-  } else if (!ErrorList.isEmpty() &&
-             dialogs_->AskErrorYesNo(
-                 QStringLiteral("One or more files had errors. Would you like to see them?"))) {
-    ShowErrorReport();
-  }
+  if (checked && !Halted) AfterCheck();
 }
 
 void TForm1::Timer2Timer() {
@@ -344,11 +335,7 @@ void TForm1::Timer2Timer() {
   QCoreApplication::processEvents();
   SelectFileSet();
   GradBtn1Click();
-  if (!ErrorList.isEmpty() &&
-      dialogs_->AskErrorYesNo(
-          QStringLiteral("One or more files had errors. Would you like to see them?"))) {
-    ShowErrorReport();
-  }
+  OfferErrorReport();
 }
 
 // ------------------------------------------------------------------ layout
@@ -389,7 +376,8 @@ void TForm1::LayoutWindow() {
   for (const auto& [bar, buttons] : bars) {
     const auto spans = ButtonBarLayout(bar->width());
     for (std::size_t i = 0; i < buttons.size(); ++i) {
-      buttons[i]->setGeometry(spans[i].Left, 3, spans[i].Width, bar->height() - 6);
+      // Only lefts and widths follow the bar; tops and heights keep their stored values.
+      buttons[i]->setGeometry(spans[i].Left, buttons[i]->y(), spans[i].Width, buttons[i]->height());
     }
   }
   const TStatusLayout status = StatusBarLayout(width());

@@ -68,6 +68,11 @@ public:
   static double Percent(double done, double total);
   void LayoutWindow();
   void ShowErrorReport();
+  // Asks "... Would you like to see them?" when the error list holds lines, and shows it on Yes.
+  void OfferErrorReport();
+  // After a finished check: hands the set's archive to extraction when "Unrar after SFV"
+  // is on (asking first when files failed), else offers the error report.
+  void AfterCheck();
 
   // ---- the CRC-32 engine, driven with the window's buffer, progress bar and halt flag
   void BuildCrcTable();

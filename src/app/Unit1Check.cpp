@@ -71,17 +71,16 @@ void TForm1::GradBtn5Click() {
   const bool checked = ValidateSfv(SfvPath);
   QCoreApplication::processEvents();
   EndWorkflow({GradBtn5, GradBtn7});
-  if (!checked || Halted) return;  // nothing to extract after a failed or halted check
-  if (UnrarAfterSFV) {
-    if (ErrorList.isEmpty() ||
-        dialogs_->AskErrorYesNo(QStringLiteral(
-            "One or more files had errors. Are you sure you want to attempt extraction ?"))) {
-      UnrarAfterCheck();
-    }
-  } else if (!ErrorList.isEmpty() &&
-             dialogs_->AskErrorYesNo(
-                 QStringLiteral("One or more files had errors. Would you like to see them?"))) {
-    ShowErrorReport();
+  if (checked && !Halted) AfterCheck();  // nothing to extract after a failed or halted check
+}
+
+void TForm1::AfterCheck() {
+  if (!UnrarAfterSFV) {
+    OfferErrorReport();
+  } else if (ErrorList.isEmpty() ||
+             dialogs_->AskErrorYesNo(QStringLiteral(
+                 "One or more files had errors. Are you sure you want to attempt extraction ?"))) {
+    UnrarAfterCheck();
   }
 }
 
@@ -187,11 +186,7 @@ bool TForm1::ValidateSfv(const QString& path) {
     TallyraStatus->setText(QStringLiteral("Checking Halted"));
     TallyraStatus->adjustSize();
     if (ownWorkflow) EndWorkflow({});
-    if (!ErrorList.isEmpty() &&
-        dialogs_->AskErrorYesNo(
-            QStringLiteral("One or more files had errors. Would you like to see them?"))) {
-      ShowErrorReport();
-    }
+    OfferErrorReport();
     ErrorList.clear();
     return true;
   }

@@ -235,6 +235,10 @@ void TForm1::CreateSfvForSet() {
   SelectFileSet();
   QCoreApplication::processEvents();
   GradBtn1Click();
+  OfferErrorReport();
+}
+
+void TForm1::OfferErrorReport() {
   if (!ErrorList.isEmpty() &&
       dialogs_->AskErrorYesNo(
           QStringLiteral("One or more files had errors. Would you like to see them?"))) {

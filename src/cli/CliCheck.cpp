@@ -51,15 +51,10 @@ int RunCheck(const std::vector<std::string>& args) {
   };
 
   InstallInterruptHandler();
-  std::vector<std::uint8_t> buffer(CrcBlockSize);
-  TCrcReader reader(buffer, SystemClock());
+  TCliCrcReader reader;
   TSfvCheckHooks hooks;
   hooks.Halted = CliHalted;
-  hooks.FileCrc = [&](const std::string& path) {
-    TCrcReadHooks readHooks;
-    readHooks.Halted = CliHalted;
-    return reader.FileCrc(path, readHooks);
-  };
+  hooks.FileCrc = [&](const std::string& path) { return reader(path); };
   hooks.OnVerdict = [&](int, int, const TSfvEntry& entry, TEntryVerdict verdict, std::uint32_t) {
     print({EntryItem(entry, VerdictStatus(verdict))});
   };

@@ -26,6 +26,12 @@ void InstallInterruptHandler() {
   std::signal(SIGTERM, OnInterrupt);
 }
 
+TFileCrcResult TCliCrcReader::operator()(const std::string& path) {
+  TCrcReadHooks hooks;
+  hooks.Halted = CliHalted;
+  return reader_.FileCrc(path, hooks);
+}
+
 std::string CliStatusTitle() { return "Tallyra " + FormatVersionText(ProgramVersion()); }
 
 std::vector<std::string> ListFolderFiles(const std::string& folder) {

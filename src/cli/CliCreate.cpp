@@ -97,15 +97,10 @@ int RunCreate(const std::vector<std::string>& args) {
   request.StatusTitle = CliStatusTitle();
 
   InstallInterruptHandler();
-  std::vector<std::uint8_t> buffer(CrcBlockSize);
-  TCrcReader reader(buffer, SystemClock());
+  TCliCrcReader reader;
   TSfvCreateHooks hooks;
   hooks.Halted = CliHalted;
-  hooks.FileCrc = [&](const std::string& path) {
-    TCrcReadHooks readHooks;
-    readHooks.Halted = CliHalted;
-    return reader.FileCrc(path, readHooks);
-  };
+  hooks.FileCrc = [&](const std::string& path) { return reader(path); };
   hooks.OnFileDone = [](int, int, const std::string& name, const TFileCrcResult& r) {
     if (r.Status == TCrcStatus::Ok) {
       std::cout << name << " CRC is " << CrcHexUpper(r.Crc) << "\n";
