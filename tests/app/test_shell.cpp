@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 
@@ -284,4 +285,37 @@ TEST(HelpText, NinetySixLinesInTheirSections) {
     EXPECT_TRUE(indent == 0 || indent == 3 || indent == 5) << line.toStdString();
   }
   EXPECT_TRUE(lines.last().contains("Tallyra developers"));
+}
+
+// The program's own registry object, with the desktop's MIME database and tools, below
+// temporary data and config folders (xdg-mime writes its default into XDG_CONFIG_HOME).
+TEST(DesktopRegistry, RegistersBelowTheXdgFolders) {
+  TTempDir dir;
+  struct TEnv {
+    std::string Name, Old;
+    bool Had;
+    TEnv(const char* name, const std::string& value) : Name(name) {
+      const char* old = std::getenv(name);
+      Had = old != nullptr;
+      Old = Had ? old : "";
+      setenv(name, value.c_str(), 1);
+    }
+    ~TEnv() { Had ? setenv(Name.c_str(), Old.c_str(), 1) : unsetenv(Name.c_str()); }
+  } data("XDG_DATA_HOME", dir.File("data")), config("XDG_CONFIG_HOME", dir.File("config"));
+  std::filesystem::create_directories(dir.File("config"));
+  std::filesystem::create_directories(dir.File("bin dir"));
+  const std::string exe = dir.Write("bin dir/tallyra", "");
+
+  RegisterFileTypes(CreateDesktopRegistry(), exe);
+
+  const TRegistryContents c = TFileRegistry(dir.File("data/tallyra/classes.txt"), {}).Contents();
+  EXPECT_EQ(c.DefaultText(".sfv"), "Tallyra");
+  const std::string rarType = DesktopMimeTypeOfExtension("rar");
+  ASSERT_FALSE(rarType.empty());
+  EXPECT_EQ(c.DefaultText(rarType + "\\shell\\" + CreateSfvVerb() + "\\command"), exe + " /M \"%1\"");
+  const std::string entry = ReadWholeFile(dir.File("data/applications/tallyra-shell-sfv-open.desktop"));
+  EXPECT_NE(entry.find("Exec=\"" + exe + "\" /C %f\n"), std::string::npos) << entry;
+  if (FileExists("/usr/bin/update-mime-database")) {
+    EXPECT_NE(ReadWholeFile(dir.File("data/mime/globs2")).find("text/x-sfv:*.sfv"), std::string::npos);
+  }
 }
