@@ -191,7 +191,14 @@ TFileRegistry::TFileRegistry(std::string storePath, TExtensionTypeLookup lookup,
 }
 
 TFileRegistry::~TFileRegistry() {
-  if (changed_ && onReleased_) onReleased_(contents_);
+  if (!changed_ || !onReleased_) return;
+  // The store itself is written; a hook that fails must not take the program down from
+  // a destructor, so its failure ends here.
+  try {
+    onReleased_(contents_);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tallyra: %s\n", error.what());
+  }
 }
 
 std::string TFileRegistry::DesktopTypeOf(const std::string& folded) const {

@@ -84,7 +84,8 @@ using TExtensionTypeLookup = std::function<std::string(const std::string& extens
 // The per-user store: the keys and values live in one file, rewritten whole (through a
 // new file renamed over the old one) after every change, so a failed write leaves the
 // earlier ones in place. When the object goes and something was changed, OnReleased
-// gets the final contents (the desktop reflection hooks in here); it must not throw.
+// gets the final contents (the desktop reflection hooks in here); an exception it throws
+// is written to stderr and goes no further.
 class TFileRegistry final : public IRegistry {
 public:
   TFileRegistry(std::string storePath, TExtensionTypeLookup lookup,

@@ -342,3 +342,18 @@ TEST(DesktopReflection, TheDesktopsOwnToolsAcceptTheFiles) {
               std::string::npos) << cache;
   }
 }
+
+TEST(FileRegistry, AFailingReleaseHookDoesNotEscapeTheDestructor) {
+  TTempDir dir;
+  bool called = false;
+  {
+    TFileRegistry reg(dir.File("classes.txt"), {}, [&](const TRegistryContents&) {
+      called = true;
+      throw std::runtime_error("desktop folder gone");
+    });
+    ASSERT_TRUE(reg.OpenKey(".sfv", true));
+    reg.WriteString("", "Tallyra");
+  }
+  EXPECT_TRUE(called);
+  EXPECT_EQ(TFileRegistry(dir.File("classes.txt"), {}).Contents().DefaultText(".sfv"), "Tallyra");
+}
