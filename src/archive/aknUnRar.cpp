@@ -270,6 +270,7 @@ void TUnRar::ProcessArchive(const std::string& archive) {
   FBytesExpected = 0;
   FVolumeToCome = 0;
   FLastPartCrc.clear();
+  FVolumeRefused = false;
   struct TClose {
     TUnRar& Self;
     ~TClose() {
@@ -299,7 +300,9 @@ void TUnRar::ProcessArchive(const std::string& archive) {
     FHeaderData = RARHeaderData{};
     int result = lib.ReadHeader(FHandle, &FHeaderData);
     RethrowPending();
+    bool stopped = false;
     while (result == ERAR_SUCCESS || (result == ERAR_BAD_DATA && FHeaderData.HostOS == HostUnix)) {
+      stopped = true;
       if (GetCancel()) break;
       FOperation = RAR_EXTRACT;
       FEntryToCome = FHeaderData.UnpSize;
@@ -316,6 +319,13 @@ void TUnRar::ProcessArchive(const std::string& archive) {
       result = lib.ReadHeader(FHandle, &FHeaderData);
       RethrowPending();
       if (FDoneCount > 0 && FDoneCount >= FToDoCount) break;
+      stopped = false;
+    }
+    // Headers the library cannot read (encrypted ones, a damaged block) would otherwise
+    // end the run as if the archive were empty.
+    if (!stopped && result != ERAR_END_ARCHIVE && !FVolumeRefused && !GetCancel()) {
+      const int message = MessageOfResult(static_cast<unsigned>(result));
+      if (message) ReportError(FCurrentVolume, "", "0", message);
     }
   } catch (const E_RAISE&) {
     // Reported already; the run ends here.
@@ -444,6 +454,7 @@ int TUnRar::ChangeVolume(char* arcName, int mode) {
         std::memcpy(arcName, name.c_str(), name.size() + 1);
       }
     }
+    FVolumeRefused = result == 0;
     if (result == 1) {
       UndoRepairs(FCurrentVolume);
       FCurrentVolume = name;
@@ -500,7 +511,7 @@ void TUnRar::ScanVolume(const std::string& volume) {
       unpacked |= static_cast<std::int64_t>(U32(h + 36)) << 32;
       nameAt = 40;
     }
-    const unsigned host = h[14];
+    const unsigned host = h[15];
     const std::uint32_t stored = U32(h + AttrRepairPos);
     const std::uint32_t fileCrc = U32(h + 16);
     std::vector<std::uint8_t> nameBytes(U16(h + 26));

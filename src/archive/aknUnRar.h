@@ -85,6 +85,7 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   std::vector<TRepair> FRepairs;
   std::map<std::string, std::uint32_t> FLastPartCrc;  // entry name -> CRC of its last part
   std::exception_ptr FPending;  // raised inside a library callback, rethrown after the call
+  bool FVolumeRefused = false;  // the volume callback said stop
   bool FQuietOpen = false;      // the caller reports a failed open itself
 };
 
