@@ -280,6 +280,10 @@ bool TBrowseDirectoryDlg::Execute() {
   // A callback may already have closed it; QDialog::exec would then wait for ever.
   if (dialog_ && dialog_->isVisible()) loop.exec(QEventLoop::DialogExec);
 
+  // Accepted from outside (not through OK): the tree's item is the choice.
+  if (dialog_ && dialog_->result() == QDialog::Accepted && !chosen_ && tree_ && tree_->currentItem()) {
+    chosen_ = ItemOf(tree_->currentItem());
+  }
   const bool chosen = dialog_ && dialog_->result() == QDialog::Accepted && chosen_.has_value();
   handle_ = nullptr;
   delete dialog_.data();

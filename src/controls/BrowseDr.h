@@ -14,8 +14,9 @@
 //                     Cancel closes the dialog with that text (resolved) as the choice,
 //                     leaving it false keeps the dialog open.
 // A callback may read and assign the properties (Selection, StatusText, Caption,
-// EnableOKButton ...), write the edit box, and close the dialog through DialogHandle()
-// (accept/reject); it must not destroy the component.
+// EnableOKButton ...), write the edit box, and close the dialog through DialogHandle():
+// reject() cancels, accept() takes the tree's current item as OK would without the edit
+// box. It must not destroy the component.
 //
 // The dialog's parts carry object names for tests: "Title", "Tree", "Edit", "Status",
 // "OK", "Cancel". A test drives Execute from a QTimer::singleShot or from OnCreate and
