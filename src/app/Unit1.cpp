@@ -5,6 +5,7 @@
 #include "app/Settings.h"
 #include "app/Version.h"
 #include "app/WindowLayout.h"
+#include "archive/aknUnRar.h"
 #include "checksum/skdebug.h"
 #include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
@@ -56,6 +57,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
 }
 
 TForm1::~TForm1() {
+  DoneUnRarLibrary();
   if (!destroyed_) {
     // A window destroyed without being closed (tests, a session ending) still keeps
     // its settings; there is nobody left to show an error to.
@@ -101,6 +103,7 @@ void TForm1::CreateControls() {
   Timer2 = new QTimer(this);
   Timer2->setInterval(2000);
 
+  CreateUnRarComponents();
   ConnectHandlers();
 }
 
@@ -249,6 +252,10 @@ void TForm1::FormCreate() {
   ExeDir = FromNative(services_.Paths.ExeDir);
 
   LoadSettings();
+  // The RAR extraction library, from the program's folder first; and any Unix-archive
+  // repair a dead run left behind is undone before anything else touches archives.
+  InitUnRarLibrary(services_.UnRarLibraryDir.empty() ? services_.Paths.ExeDir : services_.UnRarLibraryDir);
+  RecoverUnixRepairs(services_.Paths.DataDir);
 
   VersionText = QString::fromStdString(FormatVersionText(ProgramVersion()));
   Label7->setText(VersionText);

@@ -16,6 +16,7 @@
 #include "platform/Registry.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 #include <array>
 #include <functional>
@@ -45,6 +46,10 @@ class TGradBtn;
 class TProgressCyl;
 class TRadioGroup;
 class TASLink;
+class TBrowseDirectoryDlg;
+class TUnRar;
+class TZipCommon;
+struct TBrowseItem;
 
 // What the window needs from outside; tests hand in their own.
 struct TFormServices {
@@ -53,6 +58,7 @@ struct TFormServices {
   const IClock* Clock = nullptr;         // nullptr: the system clock
   QStringList Arguments;                 // the command line without the program name
   std::function<std::unique_ptr<IRegistry>()> Registry;  // empty: the desktop's own
+  std::string UnRarLibraryDir;  // where libunrar.so is looked for first; empty: the program's folder
 };
 
 class TForm1 : public QMainWindow {
@@ -128,6 +134,19 @@ public:
   // The "Create RAR" workflow's steps: the list file in the data folder, the archiver's
   // switches as text, and running the archiver (found beside the program or on PATH)
   // with the data folder as its working folder while the window keeps running.
+  // ---- the "UnRar" page
+  bool CheckRarVersion(const QString& archive);
+  void UnRar1Activate(TZipCommon* Sender);
+  void UnRar1Begin(TZipCommon* Sender, const std::string& FileName, std::int32_t Count, bool& Extract);
+  void UnRar1Progress(TZipCommon* Sender, std::uint8_t ProgressByFile, std::uint8_t ProgressByArchive);
+  void UnRar1NextVolume(TZipCommon* Sender, std::string& VolumeName, const std::string& VolumeID,
+                        bool fExists, bool& Cancel);
+  void UnRar1Error(TZipCommon* Sender, const std::string& FileName, const std::string& ExtendedMsg,
+                   const std::string& VolumeID, std::int32_t ECode);
+  void BrowseDirectoryDlg1Create(TBrowseDirectoryDlg* Sender);
+  void BrowseDirectoryDlg1SelChanged(TBrowseDirectoryDlg* Sender, const QString& NewSel,
+                                     const TBrowseItem& NewSelPIDL);
+  void BrowseDirectoryDlg1ValidateFailed(TBrowseDirectoryDlg* Sender, const QString& Path, bool& Cancel);
   void WriteRarList();
   QString BuildRarCommand(const QString& archivePath);
   void RunRar(const QStringList& arguments);
@@ -180,6 +199,13 @@ public:
   QString ExeName;
   QString ExeDir;
   QString VolumeSwitch;
+  bool RarVersionOk = true;
+  QString UnrarSubfolder;
+  QString UnrarTarget;
+  QPointer<QLineEdit> BrowseEditHandle;  // the open folder dialog's edit box
+  QString CurrentVolume;
+  std::unique_ptr<TUnRar> UnRar1;
+  TBrowseDirectoryDlg* BrowseDirectoryDlg1 = nullptr;
 
   // ---- controls
   QTabWidget* PageControl1 = nullptr;
@@ -306,6 +332,9 @@ private:
   bool destroyed_ = false;
   bool workflowRunning_ = false;
   void ScrollListTop(int top);
+  void InstallUnRarHandlers();
+  void CreateUnRarComponents();
+  bool haltLogged_ = false;  // "User halted operation" was logged for the running extraction
   TRarOptions RarOptions();
   void InstallListBox1Drawing();
   void FitWindowToList(int extent);

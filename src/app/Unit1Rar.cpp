@@ -197,10 +197,6 @@ void TForm1::GradBtn15Click() {
   cmbVolumeSize->setCurrentIndex(6);
 }
 
-// The archive workflows arrive with their pages' own work.
-void TForm1::GradBtn9Click() {}
-void TForm1::GradBtn11Click() {}
-void TForm1::FileListBox3DblClick() {}
 
 // ------------------------------------------------------------------ creating archives
 

@@ -17,6 +17,8 @@ public:
   virtual bool AskErrorYesNo(const QString& text) = 0;
   // An error the workflows do not catch, shown as the default handler would.
   virtual void ShowException(const QString& text) = 0;
+  // A warning with Retry and Cancel; true for Retry.
+  virtual bool AskRetryCancel(const QString& text) = 0;
   // A one-line input box; nothing when cancelled.
   virtual std::optional<QString> InputBox(const QString& caption, const QString& prompt,
                                           const QString& defaultText) = 0;

@@ -18,6 +18,11 @@ void TQtDialogs::ShowException(const QString& text) {
   QMessageBox::critical(owner_, ApplicationTitle(), text, QMessageBox::Ok);
 }
 
+bool TQtDialogs::AskRetryCancel(const QString& text) {
+  return QMessageBox::warning(owner_, ApplicationTitle(), text, QMessageBox::Retry | QMessageBox::Cancel,
+                              QMessageBox::Retry) == QMessageBox::Retry;
+}
+
 std::optional<QString> TQtDialogs::InputBox(const QString& caption, const QString& prompt,
                                             const QString& defaultText) {
   bool ok = false;

@@ -11,6 +11,7 @@ public:
   void ShowMessage(const QString& text) override;
   bool AskErrorYesNo(const QString& text) override;
   void ShowException(const QString& text) override;
+  bool AskRetryCancel(const QString& text) override;
   std::optional<QString> InputBox(const QString& caption, const QString& prompt,
                                   const QString& defaultText) override;
   std::optional<QString> SaveFile(const TSaveRequest& request) override;

@@ -31,6 +31,11 @@ void TScriptedDialogs::ShowException(const QString& text) {
   Calls.push_back({TKind::Exception, text, {}});
 }
 
+bool TScriptedDialogs::AskRetryCancel(const QString& text) {
+  Calls.push_back({TKind::RetryCancel, text, {}});
+  return PopAnswer(RetryAnswers);
+}
+
 std::optional<QString> TScriptedDialogs::InputBox(const QString& caption, const QString& prompt,
                                                   const QString& defaultText) {
   Q_UNUSED(caption);

@@ -8,7 +8,7 @@
 // taken from queues in order. An empty queue answers No / Cancel.
 class TScriptedDialogs final : public IDialogs {
 public:
-  enum class TKind { Message, ErrorYesNo, Exception, Input, Save };
+  enum class TKind { Message, ErrorYesNo, Exception, RetryCancel, Input, Save };
   struct TCall {
     TKind Kind;
     QString Text;  // the message, question or prompt; the title of a save dialog
@@ -18,11 +18,13 @@ public:
   void ShowMessage(const QString& text) override;
   bool AskErrorYesNo(const QString& text) override;
   void ShowException(const QString& text) override;
+  bool AskRetryCancel(const QString& text) override;
   std::optional<QString> InputBox(const QString& caption, const QString& prompt,
                                   const QString& defaultText) override;
   std::optional<QString> SaveFile(const TSaveRequest& request) override;
 
   std::deque<bool> YesNoAnswers;
+  std::deque<bool> RetryAnswers;
   std::deque<std::optional<QString>> InputAnswers;
   std::deque<std::optional<QString>> SaveAnswers;
   std::vector<TCall> Calls;

@@ -28,6 +28,7 @@ struct TWindowFixture : ::testing::Test {
     services.Paths = ProgramPathsFor(Dir.File("tallyra"));
     services.Dialogs = &Dialogs;
     services.Clock = &Clock;
+    services.UnRarLibraryDir = TALLYRA_UNRAR_DIR;
     services.Arguments = args;
     return std::make_unique<TForm1>(services);
   }

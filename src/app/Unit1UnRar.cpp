@@ -1,0 +1,229 @@
+// The "UnRar" page: the version check, the folder dialog and the extraction through
+// UnRar1, logged line by line in Memo2.
+#include "app/NativePath.h"
+#include "app/Unit1.h"
+#include "archive/aknMessages.h"
+#include "archive/aknUnRar.h"
+#include "controls/BrowseDr.h"
+#include "controls/FilCtl95.h"
+#include "controls/ProgressCyl.h"
+#include "platform/FileSystem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+
+namespace {
+QString NameOf(const QString& path) { return QFileInfo(path).fileName(); }
+}  // namespace
+
+void TForm1::CreateUnRarComponents() {
+  UnRar1 = std::make_unique<TUnRar>();
+  UnRar1->SetCpuType(cptAuto);
+  UnRar1->SetJournalDir(services_.Paths.DataDir);
+  UnRar1->PumpMessages = [] { QCoreApplication::processEvents(); };
+  UnRar1->DiskManager().RetryCancelBox = [this](const std::string& text) {
+    return dialogs_->AskRetryCancel(FromLocal(text));
+  };
+  UnRar1->OnError = [this](TZipCommon* s, const std::string& f, const std::string& m, const std::string& v,
+                           std::int32_t e) { UnRar1Error(s, f, m, v, e); };
+  InstallUnRarHandlers();
+
+  BrowseDirectoryDlg1 = new TBrowseDirectoryDlg(this);
+  BrowseDirectoryDlg1->SetTitle(QStringLiteral("Extract To...(Directory will be created if it does not exist)"));
+  BrowseDirectoryDlg1->SetRoot(idDrives);
+  BrowseDirectoryDlg1->SetOptions({bfEditBox, bfNewDialogStyle, bfUseNewUI});
+  BrowseDirectoryDlg1->SetShowSelectionInStatus(true);
+  BrowseDirectoryDlg1->OnCreate = [this](TBrowseDirectoryDlg* s) { BrowseDirectoryDlg1Create(s); };
+  BrowseDirectoryDlg1->OnSelChanged = [this](TBrowseDirectoryDlg* s, const QString& sel, const TBrowseItem& item) {
+    BrowseDirectoryDlg1SelChanged(s, sel, item);
+  };
+  // A typed folder that does not exist yet is taken: the extraction creates it, as the
+  // dialog's title promises.
+  BrowseDirectoryDlg1->OnValidateFailed = [this](TBrowseDirectoryDlg* s, const QString& path, bool& cancel) {
+    BrowseDirectoryDlg1ValidateFailed(s, path, cancel);
+  };
+}
+
+void TForm1::InstallUnRarHandlers() {
+  UnRar1->OnActivate = [this](TZipCommon* s) { UnRar1Activate(s); };
+  UnRar1->OnBegin = [this](TZipCommon* s, const std::string& f, std::int32_t c, bool& x) { UnRar1Begin(s, f, c, x); };
+  UnRar1->OnNextVolume = [this](TZipCommon* s, std::string& n, const std::string& id, bool e, bool& c) {
+    UnRar1NextVolume(s, n, id, e, c);
+  };
+  UnRar1->OnProgress = [this](TZipCommon* s, std::uint8_t f, std::uint8_t a) { UnRar1Progress(s, f, a); };
+}
+
+void TForm1::GradBtn11Click() { Memo2->clear(); }
+
+void TForm1::FileListBox3DblClick() { GradBtn9Click(); }
+
+void TForm1::GradBtn9Click() {
+  RarVersionOk = true;
+  const QString archive = FileListBox3->FileName();
+  if (archive.isEmpty()) {
+    dialogs_->ShowMessage(QStringLiteral("You must select a .RAR file first"));
+    return;
+  }
+  // A halt left by an earlier operation must not stop this one at its first event.
+  Halted = false;
+  haltLogged_ = false;
+  Memo2->setPlainText(QStringLiteral("Checking RAR Version..."));
+  QCoreApplication::processEvents();
+
+  if (!CheckRarVersion(archive)) {
+    InstallUnRarHandlers();
+    const QString parts[] = {QStringLiteral("The version of RAR that this "),
+                             QStringLiteral("archive was compressed with is not "),
+                             QStringLiteral("compatible with the current DLL")};
+    dialogs_->ShowMessage(parts[0] + QLatin1Char('\n') + parts[1] + QLatin1Char('\n') + parts[2]);
+    Memo2->appendPlainText(QStringLiteral(" "));
+    for (const QString& part : parts) Memo2->appendPlainText(part);
+    return;
+  }
+
+  const QString folder = QFileInfo(archive).absolutePath();
+  BrowseDirectoryDlg1->SetSelection(folder);
+  UnrarSubfolder = QFileInfo(archive).completeBaseName() + QLatin1Char('/');
+  UnrarTarget = AddBackslash(folder) + UnrarSubfolder;
+  if (!BrowseDirectoryDlg1->Execute()) {
+    Memo2->appendPlainText(QStringLiteral("User canceled"));
+    return;
+  }
+
+  UnRar1->SetArchiveFile(Native(archive));
+  if (!TRegisterArkon::IsDecompressable(UnRar1->ArcType())) {
+    Memo2->appendPlainText(QStringLiteral("Not a valid archive"));
+    return;
+  }
+  const QString target = BrowseDirectoryDlg1->Selection();
+  if (target.isEmpty()) {
+    HandleException(std::runtime_error("Unable to create directory"));
+    return;
+  }
+  ForceDirectories(Native(target));  // a failure shows in what the extraction reports
+
+  InstallUnRarHandlers();
+  UnRar1->SetCreateStoredDirs(true);
+  UnRar1->SetUseStoredDirs(true);
+  UnRar1->SetExtractDir(Native(target));
+  UnRar1->SetFileSpec({"*.*"});
+  UnRar1->SetRestoreFileAttr(true);
+  GradProgress1->SetPosition(0);
+  ShowProgress(true);
+  CurrentVolume = NameOf(archive);
+
+  const std::int32_t extracted = UnRar1->Extract();
+  const QString summary = QStringLiteral("Extracted %1 files").arg(extracted);
+  Memo2->appendPlainText(QStringLiteral(" "));
+  Memo2->appendPlainText(summary);
+  TallyraStatus->setText(summary);
+  TallyraStatus->adjustSize();
+  GradProgress1->SetPosition(0);
+  ShowProgress(false);
+}
+
+bool TForm1::CheckRarVersion(const QString& archive) {
+  UnRar1->SetArchiveFile(Native(archive));
+  UnRar1->SetCreateStoredDirs(true);
+  UnRar1->SetExtractDir(Native(AddBackslash(LongPathName(QDir::tempPath()))));
+  UnRar1->SetFileSpec({"*.*"});
+  UnRar1->SetRestoreFileAttr(true);
+  UnRar1->SetUseStoredDirs(true);
+
+  // A dry run over the first volume: every entry is skipped after its version was read.
+  UnRar1->OnActivate = [](TZipCommon*) {};
+  UnRar1->OnBegin = [this](TZipCommon*, const std::string&, std::int32_t, bool& extract) {
+    extract = false;
+    const RARHeaderData& header = UnRar1->HeaderData();
+    QString version = QString::number(header.UnpVer);
+    version.insert(1, QLatin1Char('.'));  // 29 reads 2.9
+    static const char* hosts[] = {"MS DOS", "OS/2", "Win32", "Unix"};
+    const QString host = header.HostOS < 4 ? QLatin1String(hosts[header.HostOS]) : QString();
+    RarVersionOk = header.UnpVer <= 29;
+    Memo2->setPlainText(QStringLiteral("Checking RAR Version...\nRAR Version: ") + version +
+                        QStringLiteral("\nOS: ") + host);
+  };
+  UnRar1->OnNextVolume = [](TZipCommon*, std::string&, const std::string&, bool, bool& cancel) { cancel = true; };
+  UnRar1->OnProgress = [](TZipCommon*, std::uint8_t, std::uint8_t) {};
+  UnRar1->Extract();
+  return RarVersionOk;
+}
+
+void TForm1::UnRar1Activate(TZipCommon*) {}
+
+void TForm1::UnRar1Begin(TZipCommon*, const std::string&, std::int32_t, bool&) {}
+
+void TForm1::UnRar1Progress(TZipCommon*, std::uint8_t, std::uint8_t ProgressByArchive) {
+  if (Halted) {
+    // The halt ends the run: Cancel is set once, which the component reports as 25443.
+    if (!haltLogged_) {
+      haltLogged_ = true;
+      GradProgress1->SetPosition(0);
+      ShowProgress(false);
+      Memo2->appendPlainText(QStringLiteral("User halted operation"));
+    }
+    if (!UnRar1->Cancel()) UnRar1->SetCancel(true);
+    return;
+  }
+  TallyraStatus->setText(QStringLiteral("Extracting ") + NameOf(FromNative(UnRar1->EntryName())) +
+                         QStringLiteral(" from ") + NameOf(CurrentVolume));
+  TallyraStatus->adjustSize();
+  GradProgress1->SetPosition(ProgressByArchive);
+}
+
+void TForm1::UnRar1NextVolume(TZipCommon*, std::string& VolumeName, const std::string& VolumeID, bool fExists,
+                              bool& Cancel) {
+  Cancel = false;
+  if (Halted) {
+    if (!haltLogged_) {
+      haltLogged_ = true;
+      GradProgress1->SetPosition(0);
+      ShowProgress(false);
+      Memo2->appendPlainText(QStringLiteral("User halted operation"));
+    }
+    Cancel = true;  // never wait for another volume once halted
+    return;
+  }
+  if (!fExists) {
+    const QString name = FromNative(VolumeName);
+    const std::optional<QString> answer =
+        dialogs_->InputBox(NameOf(name), QStringLiteral("Volume ID: ") + FromNative(VolumeID), name);
+    if (answer) VolumeName = Native(*answer);
+    else Cancel = true;
+  }
+  Memo2->appendPlainText(QStringLiteral("Extracted ") + NameOf(CurrentVolume));
+  CurrentVolume = FromNative(VolumeName);
+}
+
+void TForm1::UnRar1Error(TZipCommon*, const std::string& FileName, const std::string& ExtendedMsg,
+                         const std::string&, std::int32_t ECode) {
+  Memo2->appendPlainText(QStringLiteral("Filename: ") + FromNative(FileName));
+  Memo2->appendPlainText(QStringLiteral("Error#: ") + QString::number(ECode));
+  Memo2->appendPlainText(QStringLiteral("Error: ") + FromLocal(MessageText(ECode)));
+  Memo2->appendPlainText(QStringLiteral("Extended Error Message: ") + FromLocal(ExtendedMsg));
+  Memo2->appendPlainText(QString());
+  if (Halted && !haltLogged_) {
+    haltLogged_ = true;
+    GradProgress1->SetPosition(0);
+    ShowProgress(false);
+    Memo2->appendPlainText(QStringLiteral("User halted operation"));
+  }
+}
+
+void TForm1::BrowseDirectoryDlg1Create(TBrowseDirectoryDlg* Sender) {
+  BrowseEditHandle = Sender->EditBox();
+  if (BrowseEditHandle) BrowseEditHandle->setText(UnrarTarget);
+}
+
+void TForm1::BrowseDirectoryDlg1SelChanged(TBrowseDirectoryDlg*, const QString& NewSel, const TBrowseItem&) {
+  if (!BrowseEditHandle) return;
+  BrowseEditHandle->setText(AddBackslash(NewSel) + UnrarSubfolder);
+}
+
+void TForm1::BrowseDirectoryDlg1ValidateFailed(TBrowseDirectoryDlg*, const QString&, bool& Cancel) {
+  Cancel = true;  // close with the typed path as the choice
+}

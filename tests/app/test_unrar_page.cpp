@@ -1,0 +1,178 @@
+#include "controls/BrowseDr.h"
+#include "controls/FilCtl95.h"
+#include "controls/GradBtn.h"
+#include "controls/ProgressCyl.h"
+#include "platform/FileSystem.h"
+#include "RarWriter.h"
+#include "WindowFixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+
+namespace {
+
+struct TUnRarPage : TWindowFixture {
+  std::unique_ptr<TForm1> Form;
+  std::string Dl;
+
+  void SetUp() override {
+    Dl = Dir.File("dl");
+    std::filesystem::create_directory(Dl);
+    Form = Open();
+  }
+  std::vector<TRarTestEntry> Entries(std::uint8_t unpVer = 29) const {
+    TRarTestEntry a{"docs\\a.txt", "alpha"};
+    TRarTestEntry b{"b.bin", std::string(300000, 'b')};
+    a.UnpVer = b.UnpVer = unpVer;
+    return {a, b};
+  }
+  void Choose(const char* name) {
+    Form->Directory95ListBox3->SetDirectory(Q(Dl));
+    Form->FilterComboBox2->setCurrentIndex(3);  // all files
+    Form->FileListBox3->SetFileName(Q(name));
+  }
+  // Acts on the folder dialog once it is shown.
+  void OnFolderDialog(std::function<void(TBrowseDirectoryDlg*)> action) {
+    auto* poll = new QTimer(Form.get());
+    QObject::connect(poll, &QTimer::timeout, [this, poll, action] {
+      if (Form->BrowseDirectoryDlg1->DialogHandle() == nullptr) return;
+      poll->stop();
+      poll->deleteLater();
+      action(Form->BrowseDirectoryDlg1);
+    });
+    poll->start(5);
+  }
+  void AcceptFolder(const std::string& typed = {}) {
+    OnFolderDialog([typed](TBrowseDirectoryDlg* dlg) {
+      if (!typed.empty()) dlg->EditBox()->setText(QString::fromStdString(typed));
+      dlg->DialogHandle()->findChild<QPushButton*>("OK")->click();
+    });
+  }
+  QStringList Memo() const { return Form->Memo2->toPlainText().split('\n'); }
+};
+
+}  // namespace
+
+TEST_F(TUnRarPage, ASingleArchiveIntoTheProposedNewFolder) {
+  WriteRarArchive(Dl + "/backup.rar", Entries());
+  Choose("backup.rar");
+  QString proposed;
+  OnFolderDialog([&](TBrowseDirectoryDlg* dlg) {
+    proposed = dlg->EditBox()->text();
+    // The proposal follows the selection; an item without a path proposes the name alone.
+    Form->BrowseDirectoryDlg1SelChanged(dlg, "/e", {});
+    EXPECT_EQ(dlg->EditBox()->text(), "/e/backup/");
+    Form->BrowseDirectoryDlg1SelChanged(dlg, "", {});
+    EXPECT_EQ(dlg->EditBox()->text(), "backup/");
+    dlg->EditBox()->setText(proposed);
+    dlg->DialogHandle()->findChild<QPushButton*>("OK")->click();
+  });
+  Form->GradBtn9->click();
+  EXPECT_EQ(proposed, Q(LongPathName(Dl) + "/backup/"));
+  EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", "RAR Version: 2.9", "OS: Win32", " ",
+                                 "Extracted 2 files"}));
+  EXPECT_EQ(ReadWholeFile(Dl + "/backup/docs/a.txt"), "alpha");
+  EXPECT_EQ(ReadWholeFile(Dl + "/backup/b.bin").size(), 300000u);
+  EXPECT_EQ(Form->TallyraStatus->text(), "Extracted 2 files");
+  EXPECT_FALSE(Form->GradProgress1->isVisibleTo(Form.get()));
+}
+
+TEST_F(TUnRarPage, AThreeVolumeSetFoundComplete) {
+  TRarWriterOptions options;
+  options.VolumeSize = 120000;
+  const auto volumes = WriteRarArchive(Dl + "/set.rar", Entries(), options);
+  ASSERT_EQ(volumes.size(), 3u);
+  Choose("set.rar");
+  AcceptFolder(Dl + "/out");
+  Form->FileListBox3DblClick();  // a double-click is the button
+  const QStringList memo = Memo();
+  EXPECT_EQ(memo.mid(3), (QStringList{"Extracted set.rar", "Extracted set.r00", " ", "Extracted 2 files"}));
+  EXPECT_EQ(ReadWholeFile(Dl + "/out/b.bin"), std::string(300000, 'b'));
+}
+
+TEST_F(TUnRarPage, AMissingVolumeIsAskedFor) {
+  TRarWriterOptions options;
+  options.VolumeSize = 120000;
+  WriteRarArchive(Dl + "/set.rar", Entries(), options);
+  std::filesystem::rename(Dl + "/set.r00", Dl + "/moved.r00");
+  Dialogs.InputAnswers = {Q(Dl + "/moved.r00")};
+  Choose("set.rar");
+  AcceptFolder(Dl + "/out");
+  Form->GradBtn9Click();
+  const auto inputs = Dialogs.Texts(TScriptedDialogs::TKind::Input);
+  ASSERT_GE(inputs.size(), 1);
+  EXPECT_TRUE(inputs[0].startsWith("Volume ID: "));
+  EXPECT_EQ(Memo().mid(3, 2), (QStringList{"Extracted set.rar", "Extracted moved.r00"}));
+  EXPECT_EQ(Memo().last(), "Extracted 2 files");
+  EXPECT_EQ(ReadWholeFile(Dl + "/out/b.bin").size(), 300000u);
+}
+
+TEST_F(TUnRarPage, CancellingAMissingVolumeStopsTheSet) {
+  TRarWriterOptions options;
+  options.VolumeSize = 120000;
+  WriteRarArchive(Dl + "/set.rar", Entries(), options);
+  std::filesystem::remove(Dl + "/set.r00");
+  Choose("set.rar");
+  AcceptFolder(Dl + "/out");
+  Form->GradBtn9Click();
+  EXPECT_TRUE(Memo().contains("Extracted set.rar"));
+  EXPECT_EQ(Memo().last(), "Extracted 1 files");  // the first entry was whole in set.rar
+  EXPECT_FALSE(FileExists(Dl + "/out/b.bin"));
+}
+
+TEST_F(TUnRarPage, UnpackVersion30IsIncompatible) {
+  WriteRarArchive(Dl + "/new.rar", Entries(30));
+  Choose("new.rar");
+  Form->GradBtn9Click();
+  EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Message),
+            QStringList{"The version of RAR that this \narchive was compressed with is not \n"
+                        "compatible with the current DLL"});
+  EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", "RAR Version: 3.0", "OS: Win32", " ",
+                                 "The version of RAR that this ", "archive was compressed with is not ",
+                                 "compatible with the current DLL"}));
+  EXPECT_FALSE(std::filesystem::exists(Dl + "/new"));
+}
+
+TEST_F(TUnRarPage, CancelNothingChosenAndClear) {
+  WriteRarArchive(Dl + "/backup.rar", Entries());
+  Form->GradBtn9Click();
+  EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Message), QStringList{"You must select a .RAR file first"});
+  Choose("backup.rar");
+  OnFolderDialog([](TBrowseDirectoryDlg* dlg) { dlg->DialogHandle()->findChild<QPushButton*>("Cancel")->click(); });
+  Form->GradBtn9Click();
+  EXPECT_EQ(Memo().last(), "User canceled");
+  Form->TallyraStatus->setText("kept");
+  Form->GradBtn11->click();
+  EXPECT_EQ(Form->Memo2->toPlainText(), "");
+  EXPECT_EQ(Form->TallyraStatus->text(), "kept");
+}
+
+TEST_F(TWindowFixture, ACheckWithUnrarAfterSfvExtractsTheSet) {
+  const std::string dl = Dir.File("dl");
+  std::filesystem::create_directory(dl);
+  TRarTestEntry entry{"inside.txt", "the content"};
+  WriteRarArchive(dl + "/set.rar", {entry});
+  const std::string archive = ReadWholeFile(dl + "/set.rar");
+  Dir.Write("dl/set.sfv", "set.rar " + std::string(QString::number(RarTestCrc(archive), 16)
+                                                          .rightJustified(8, '0').toStdString()) + "\r\n");
+  Dir.Write("tallyra.ini", "[Options]\r\nUnrarAfterSFV=1\r\n");
+  auto form = Open({"/C", Q(dl + "/set.sfv")});
+  auto* poll = new QTimer(form.get());
+  QObject::connect(poll, &QTimer::timeout, [&] {
+    if (form->BrowseDirectoryDlg1->DialogHandle() == nullptr) return;
+    poll->stop();
+    form->BrowseDirectoryDlg1->DialogHandle()->findChild<QPushButton*>("OK")->click();
+  });
+  poll->start(5);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(dl + "/set/inside.txt"); }, 5000));
+  EXPECT_EQ(ReadWholeFile(dl + "/set/inside.txt"), "the content");
+  EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet5);
+}
