@@ -101,6 +101,7 @@ class TZipCommon : public TRegisterArkon {
   TZipCommon();
   ~TZipCommon() override;
 
+  // Kept for the family: our RAR library already hands names over as UTF-8.
   bool TranslateOemChar() const { return FTranslateOemChar; }
   void SetTranslateOemChar(bool value) { FTranslateOemChar = value; }
   // Kept with a trailing separator; empty takes the archive's folder.

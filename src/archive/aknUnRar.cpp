@@ -208,7 +208,8 @@ TUnRar::~TUnRar() {
 }
 
 void TUnRar::WriteJournal() {
-  if (FJournalDir.empty()) return;
+  // No journal, no writing into the user's archive.
+  if (FJournalDir.empty()) throw E_RAISE(25136);
   const std::string journal = JournalFile(FJournalDir);
   if (FRepairs.empty()) {
     std::error_code ec;
@@ -358,6 +359,11 @@ int TUnRar::ProcessEntry(bool passwordTry, bool lastAttempt) {
   if ((FHeaderData.FileAttr & 0x4000) || !MatchEntryName(FEntryName)) return call(RAR_SKIP);
   FCrc = 0xFFFFFFFF;
   const bool isDirectory = EntryIsDirectory(FHeaderData);
+  // A name that is nothing but "..", "." and separators has no place to go.
+  if (FDestFileName.empty() && !isDirectory) {
+    ReportError(FEntryName, "", "0", 25244);
+    return call(RAR_SKIP);
+  }
   if (!AcceptEntry(isDirectory)) return call(RAR_SKIP);
   // OnFileExists may have chosen another name.
   destPath = ExtractFilePath(FDestFileName);
@@ -598,7 +604,12 @@ void TUnRar::UndoRepairs(const std::string& volume) {
     RestoreTime(v);
     FRepairs.erase(std::remove_if(FRepairs.begin(), FRepairs.end(), [&](const TRepair& r) { return r.Volume == v; }),
                    FRepairs.end());
-    WriteJournal();
+    try {
+      WriteJournal();
+    } catch (const E_RAISE&) {
+      // The journal could not be rewritten: it still names fields that are back, and the
+      // recovery leaves such fields alone.
+    }
   }
 }
 

@@ -35,7 +35,8 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   const std::string& Password() const { return FPassword; }
   void SetPassword(const std::string& value) { FPassword = value; }
 
-  // Folder of the Unix-repair journal; empty keeps no journal.
+  // Folder of the Unix-repair journal (the program's data folder). Without one, or when the
+  // journal cannot be written, the archive is not touched and entries are read as stored.
   const std::string& JournalDir() const { return FJournalDir; }
   void SetJournalDir(const std::string& value) { FJournalDir = value; }
 

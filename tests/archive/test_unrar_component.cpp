@@ -444,3 +444,27 @@ TEST_F(UnRarComponent, WithoutTheLibraryTheRunReports25260) {
   EXPECT_EQ(Log.Codes(), std::vector<int>{25260});
   ASSERT_TRUE(InitUnRarLibrary(UNRAR_LIB_DIR));
 }
+
+TEST_F(UnRarComponent, WithoutAJournalFolderTheArchiveIsNeverWritten) {
+  const std::string archive = CopySample("rarfile/rar3-vols.part1.rar");
+  const auto before = Snapshot();
+  TUnRar u;
+  Prepare(u, archive);
+  u.SetJournalDir("");
+  bool touched = false;
+  u.OnBegin = [&](TZipCommon*, const std::string&, std::int32_t, bool&) { touched = touched || Snapshot() != before; };
+  EXPECT_EQ(u.Extract(), 2);
+  EXPECT_FALSE(touched);
+  // Mode 0664 files (bit 0x10 set in the Unix attributes) are still files.
+  EXPECT_EQ(RarTestCrc(FileContents(Out + "/vols/bigfile.txt")), 0x509ad74cu);
+  EXPECT_EQ(RarTestCrc(FileContents(Out + "/vols/smallfile.txt")), 0xd08a1f86u);
+}
+
+TEST_F(UnRarComponent, ANameWithNothingLeftIsReportedAndSkipped) {
+  WriteRarArchive(Temp.Path("dots.rar"), {{"..\\..", "x"}, {"ok.txt", "fine"}});
+  TUnRar u;
+  Prepare(u, Temp.Path("dots.rar"));
+  EXPECT_EQ(u.Extract(), 1);
+  EXPECT_EQ(Log.Codes(), std::vector<int>{25244});
+  EXPECT_EQ(FilesUnder(Out).size(), 1u);
+}
