@@ -20,6 +20,7 @@
 #pragma once
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,6 +68,7 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
                     bool& writable);
   void UndoRepairs(const std::string& volume);  // empty: every volume
   void WriteJournal();
+  void RestoreTime(const std::string& volume);
   void SetEntryNames();
   int ProcessEntry(bool passwordTry, bool lastAttempt);
   bool PasswordProcedure();
@@ -86,6 +88,8 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   std::vector<TRepair> FRepairs;
   std::map<std::string, std::uint32_t> FLastPartCrc;  // entry name -> CRC of its last part
   std::exception_ptr FPending;  // raised inside a library callback, rethrown after the call
+  // Modification times of the volumes written to, put back with the bytes.
+  std::map<std::string, std::filesystem::file_time_type> FSavedTimes;
   bool FVolumeRefused = false;  // the volume callback said stop
   bool FQuietOpen = false;      // the caller reports a failed open itself
 };
