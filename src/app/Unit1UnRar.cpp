@@ -2,7 +2,7 @@
 // UnRar1, logged line by line in Memo2.
 #include "app/NativePath.h"
 #include "app/Unit1.h"
-#include "archive/aknMessages.h"
+#include "archive/aknUnRarText.h"
 #include "archive/aknUnRar.h"
 #include "controls/BrowseDr.h"
 #include "controls/FilCtl95.h"
@@ -76,10 +76,9 @@ void TForm1::GradBtn9Click() {
 
   if (!CheckRarVersion(archive)) {
     InstallUnRarHandlers();
-    const QString parts[] = {QStringLiteral("The version of RAR that this "),
-                             QStringLiteral("archive was compressed with is not "),
-                             QStringLiteral("compatible with the current DLL")};
-    dialogs_->ShowMessage(parts[0] + QLatin1Char('\n') + parts[1] + QLatin1Char('\n') + parts[2]);
+    QStringList parts;
+    for (const std::string& part : RarIncompatibleLines()) parts << QString::fromStdString(part);
+    dialogs_->ShowMessage(parts.join(QLatin1Char('\n')));
     Memo2->appendPlainText(QStringLiteral(" "));
     for (const QString& part : parts) Memo2->appendPlainText(part);
     return;
@@ -139,13 +138,10 @@ bool TForm1::CheckRarVersion(const QString& archive) {
   UnRar1->OnBegin = [this](TZipCommon*, const std::string&, std::int32_t, bool& extract) {
     extract = false;
     const RARHeaderData& header = UnRar1->HeaderData();
-    QString version = QString::number(header.UnpVer);
-    version.insert(1, QLatin1Char('.'));  // 29 reads 2.9
-    static const char* hosts[] = {"MS DOS", "OS/2", "Win32", "Unix"};
-    const QString host = header.HostOS < 4 ? QLatin1String(hosts[header.HostOS]) : QString();
-    RarVersionOk = header.UnpVer <= 29;
-    Memo2->setPlainText(QStringLiteral("Checking RAR Version...\nRAR Version: ") + version +
-                        QStringLiteral("\nOS: ") + host);
+    RarVersionOk = RarVersionCompatible(header.UnpVer);
+    QStringList lines;
+    for (const std::string& line : RarVersionLines(header.UnpVer, header.HostOS)) lines << FromLocal(line);
+    Memo2->setPlainText(lines.join(QLatin1Char('\n')));
   };
   UnRar1->OnNextVolume = [](TZipCommon*, std::string&, const std::string&, bool, bool& cancel) { cancel = true; };
   UnRar1->OnProgress = [](TZipCommon*, std::uint8_t, std::uint8_t) {};
@@ -201,11 +197,9 @@ void TForm1::UnRar1NextVolume(TZipCommon*, std::string& VolumeName, const std::s
 
 void TForm1::UnRar1Error(TZipCommon*, const std::string& FileName, const std::string& ExtendedMsg,
                          const std::string&, std::int32_t ECode) {
-  Memo2->appendPlainText(QStringLiteral("Filename: ") + FromNative(FileName));
-  Memo2->appendPlainText(QStringLiteral("Error#: ") + QString::number(ECode));
-  Memo2->appendPlainText(QStringLiteral("Error: ") + FromLocal(MessageText(ECode)));
-  Memo2->appendPlainText(QStringLiteral("Extended Error Message: ") + FromLocal(ExtendedMsg));
-  Memo2->appendPlainText(QString());
+  for (const std::string& line : RarErrorLines(FileName, ExtendedMsg, ECode)) {
+    Memo2->appendPlainText(FromLocal(line));
+  }
   if (Halted && !haltLogged_) {
     haltLogged_ = true;
     GradProgress1->SetPosition(0);

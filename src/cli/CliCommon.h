@@ -30,3 +30,4 @@ std::vector<std::string> ListFolderFiles(const std::string& folder);
 
 int RunCreate(const std::vector<std::string>& args);
 int RunCheck(const std::vector<std::string>& args);
+int RunUnRar(const std::vector<std::string>& args);

@@ -1,4 +1,5 @@
-// tallyra-cli: SFV creation and checking without the window, through the same engines.
+// tallyra-cli: SFV creation and checking, and RAR extraction, without the window, through
+// the same engines.
 #include "cli/CliCommon.h"
 
 #include <iostream>
@@ -11,7 +12,8 @@ void Usage(std::ostream& out) {
          "\n"
          "commands:\n"
          "  create   write an SFV file for files of one folder (see: tallyra-cli create --help)\n"
-         "  check    check the files an SFV file lists (see: tallyra-cli check --help)\n";
+         "  check    check the files an SFV file lists (see: tallyra-cli check --help)\n"
+         "  unrar    extract a RAR archive or volume set (see: tallyra-cli unrar --help)\n";
 }
 }  // namespace
 
@@ -29,6 +31,7 @@ int main(int argc, char** argv) {
   }
   if (command == "create") return RunCreate(rest);
   if (command == "check") return RunCheck(rest);
+  if (command == "unrar") return RunUnRar(rest);
   std::cerr << "tallyra-cli: unknown command " << command << "\n";
   Usage(std::cerr);
   return ceUsage;

@@ -176,3 +176,33 @@ TEST_F(TWindowFixture, ACheckWithUnrarAfterSfvExtractsTheSet) {
   EXPECT_EQ(ReadWholeFile(dl + "/set/inside.txt"), "the content");
   EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet5);
 }
+
+TEST_F(TWindowFixture, ARealThreeVolumeSetCheckedThenExtracted) {
+  const std::string dl = Dir.File("dl");
+  std::filesystem::create_directory(dl);
+  std::string sfv;
+  for (const char* part : {"rar3-vols.part1.rar", "rar3-vols.part2.rar", "rar3-vols.part3.rar"}) {
+    std::filesystem::copy_file(std::string(TALLYRA_TESTDATA_DIR) + "/rar/rarfile/" + part, dl + "/" + part);
+    const std::uint32_t crc = RarTestCrc(ReadWholeFile(dl + "/" + part));
+    sfv += std::string(part) + " " + QString::number(crc, 16).rightJustified(8, '0').toStdString() + "\r\n";
+  }
+  // The check selects the archive named like the SFV file.
+  Dir.Write("dl/rar3-vols.part1.sfv", sfv);
+  Dir.Write("tallyra.ini", "[Options]\r\nUnrarAfterSFV=1\r\n");
+  auto form = Open({"/C", Q(dl + "/rar3-vols.part1.sfv")});
+  auto* poll = new QTimer(form.get());
+  QObject::connect(poll, &QTimer::timeout, [&] {
+    if (form->BrowseDirectoryDlg1->DialogHandle() == nullptr) return;
+    poll->stop();
+    form->BrowseDirectoryDlg1->DialogHandle()->findChild<QPushButton*>("OK")->click();
+  });
+  poll->start(5);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->Memo2->toPlainText().contains("files\n") ||
+                                           form->Memo2->toPlainText().endsWith(" files"); }, 8000));
+  EXPECT_EQ(form->Memo2->toPlainText().split('\n'),
+            (QStringList{"Checking RAR Version...", "RAR Version: 2.0", "OS: Unix",
+                         "Extracted rar3-vols.part1.rar", "Extracted rar3-vols.part2.rar", " ",
+                         "Extracted 2 files"}));
+  EXPECT_EQ(RarTestCrc(ReadWholeFile(dl + "/rar3-vols.part1/vols/bigfile.txt")), 0x509ad74cu);
+  EXPECT_EQ(RarTestCrc(ReadWholeFile(dl + "/rar3-vols.part1/vols/smallfile.txt")), 0xd08a1f86u);
+}
