@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -67,7 +66,6 @@ inline std::vector<TManifestArchive> ReadManifest(const std::string& rarDir) {
   std::vector<TManifestArchive> out;
   std::ifstream in(rarDir + "/MANIFEST.md");
   std::string line;
-  const std::regex archiveLine(R"(^== (\S+) )");
   auto field = [](const std::string& l, const std::string& key) {
     const auto at = l.find(" " + key + "=");
     if (at == std::string::npos) return std::string();
@@ -76,9 +74,8 @@ inline std::vector<TManifestArchive> ReadManifest(const std::string& rarDir) {
     return l.substr(start, end == std::string::npos ? std::string::npos : end - start);
   };
   while (std::getline(in, line)) {
-    std::smatch m;
-    if (std::regex_search(line, m, archiveLine)) {
-      out.push_back({m[1].str(), false, false, {}});
+    if (line.rfind("== ", 0) == 0) {
+      out.push_back({line.substr(3, line.find(' ', 3) - 3), false, false, {}});
     } else if (!out.empty() && line.find("type=MAIN") != std::string::npos) {
       out.back().Volume = field(line, "volume") == "True";
       out.back().FirstVolume = field(line, "first_volume") == "True";
