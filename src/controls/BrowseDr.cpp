@@ -200,7 +200,26 @@ QString FitStatusLine(const QString& text, bool isFolder, int available,
 
 TBrowseDirectoryDlg::TBrowseDirectoryDlg(QObject* owner) : QObject(owner) {}
 
-TBrowseDirectoryDlg::~TBrowseDirectoryDlg() { delete dialog_.data(); }
+TBrowseDirectoryDlg::~TBrowseDirectoryDlg() { DestroyDialog(); }
+
+void TBrowseDirectoryDlg::DestroyDialog() {
+  // The parts are let go first: while a widget dies its children still send events and
+  // signals, and a guarded pointer to the half-destroyed window must not be read then.
+  QDialog* window = dialog_.data();
+  handle_ = nullptr;
+  dialog_ = nullptr;
+  tree_ = nullptr;
+  edit_ = nullptr;
+  status_ = nullptr;
+  ok_ = nullptr;
+  if (!window) return;
+  window->removeEventFilter(this);
+  for (QObject* child : window->findChildren<QObject*>()) {
+    child->removeEventFilter(this);
+    QObject::disconnect(child, nullptr, this, nullptr);
+  }
+  delete window;
+}
 
 void TBrowseDirectoryDlg::SetSelection(const QString& value) {
   if (value == selection_) return;
@@ -285,9 +304,7 @@ bool TBrowseDirectoryDlg::Execute() {
     chosen_ = ItemOf(tree_->currentItem());
   }
   const bool chosen = dialog_ && dialog_->result() == QDialog::Accepted && chosen_.has_value();
-  handle_ = nullptr;
-  delete dialog_.data();
-  dialog_ = nullptr;
+  DestroyDialog();
   if (chosen) {
     const TBrowseItem item = *chosen_;
     QString result = item.Path;

@@ -208,6 +208,7 @@ protected:
 
 private:
   void BuildDialog(QWidget* owner);
+  void DestroyDialog();
   void ApplySelection();
   void ShowStatus();
   void UpdateOkButton();

@@ -27,10 +27,14 @@ struct TDialogRun {
 
 TDialogRun RunDialog(TBrowseDirectoryDlg& dlg, const std::function<void(QDialog*)>& act) {
   TDialogRun run;
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (dialog) act(dialog);
+  // Timers that die with this call: a dialog closed before its loop ran must not leave
+  // one behind to act on the next test's dialog.
+  QTimer kick;
+  kick.setSingleShot(true);
+  QObject::connect(&kick, &QTimer::timeout, [&] {
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) act(dialog);
   });
+  kick.start(0);
   QTimer watchdog;
   watchdog.setSingleShot(true);
   QObject::connect(&watchdog, &QTimer::timeout, [&] {
@@ -572,4 +576,24 @@ TEST(BrowseDirectoryDlg, EnableOKButtonSwitchesOk) {
   EXPECT_FALSE(afterMove);
   EXPECT_TRUE(afterEnable);
   EXPECT_TRUE(run.Result);
+}
+
+TEST(BrowseDirectoryDlg, VanishedFolderExpandsToNothing) {
+  TFolders folders;
+  TBrowseDirectoryDlg dlg;
+  dlg.SetRoot(idDrives);
+  dlg.SetSelection(folders("many"));
+  int children = -1;
+  bool indicator = true;
+  const TDialogRun run = RunDialog(dlg, [&](QDialog* d) {
+    QTreeWidgetItem* item = Tree(d)->currentItem();
+    QDir(folders("many")).removeRecursively();
+    item->setExpanded(true);
+    children = item->childCount();
+    indicator = item->childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator;
+    d->reject();
+  });
+  EXPECT_FALSE(run.LeftOpen);
+  EXPECT_EQ(children, 0);
+  EXPECT_FALSE(indicator) << "an empty folder loses its expand mark once opened";
 }
