@@ -389,3 +389,19 @@ TEST(DiskManager, TheRealDriveOfATempFolderPasses) {
   TZipCommon z;
   EXPECT_TRUE(z.DiskManager().Check(temp.Path("a.rar")));
 }
+
+TEST(UnBase, AFailedDriveCheckEndsTheRunBeforeOnActivate) {
+  TTempDir temp;
+  const std::string archive = temp.Write("a.rar", RarArchive());
+  TEventLog log;
+  TScriptedUnBase b;
+  log.Attach(b);
+  b.SetArchiveFile(archive);
+  b.DiskManager().Drives = [] { return std::vector<TDriveInfo>{{"/", "ext4", "/dev/sda1", TDriveType::Fixed, true}}; };
+  bool ran = false;
+  b.Step = [&](TScriptedUnBase&) { ran = true; };
+  EXPECT_EQ(b.Extract(), 0);
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(log.Codes(), std::vector<int>{25171});
+  EXPECT_EQ(log.Activations, 0);
+}
