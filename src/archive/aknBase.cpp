@@ -120,9 +120,11 @@ void TZipCommon::SetExtractDir(const std::string& value) {
 
 bool TZipCommon::GetCancel() const { return *FCancelPtr; }
 
+// Reported once: an OnError handler that cancels again must not loop.
 void TZipCommon::SetCancel(bool value) {
+  const bool was = *FCancelPtr;
   *FCancelPtr = value;
-  if (value) ReportError(ArchiveFile(), FDestFileName, "0", msgUserCanceled);
+  if (value && !was) ReportError(ArchiveFile(), FDestFileName, "0", msgUserCanceled);
 }
 
 std::vector<std::string> SafeNameParts(const std::string& storedName) {

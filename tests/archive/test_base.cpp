@@ -163,6 +163,14 @@ TEST(ZipCommon, CancelReportsAndTurnsErrorsIntoUserCanceled) {
   EXPECT_NO_THROW(z.RaiseError("f", "m", "0", 25235));
   z.ReportError("f", "m", "0", 25151);
   EXPECT_EQ(log.Codes(), (std::vector<int>{25235, 25443, 25443, 25443}));
+  // An error handler that cancels (again) is not called back without end.
+  z.SetCancel(false);
+  z.OnError = [&](TZipCommon* s, const std::string&, const std::string&, const std::string&, std::int32_t) {
+    s->SetCancel(true);
+    log.Errors.push_back({});
+  };
+  z.SetCancel(true);
+  EXPECT_EQ(log.Errors.size(), 5u);
 }
 
 TEST(AknTimer, PausedTimeDoesNotCountAndPausesNest) {
