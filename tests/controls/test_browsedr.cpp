@@ -325,19 +325,21 @@ TEST(BrowseDirectoryDlg, TypedPaths) {
   struct TCase {
     const char* Name;
     QString Typed;
+    bool Handler;
     bool HandlerCancels;
     bool ExpectOpen;        // the dialog refused to close
     bool ExpectValidation;  // OnValidateFailed was raised
     QString ExpectSelection;
   };
   const std::vector<TCase> cases = {
-      {"existing folder", folders("e/sub"), false, false, false, folders("e/sub")},
-      {"existing folder, separator", folders("e/sub/"), false, false, false, folders("e/sub")},
-      {"relative to the selection", QStringLiteral("sub"), false, false, false, folders("e/sub")},
-      {"missing folder kept open", folders("dl/backup/"), false, true, true, QString()},
-      {"missing folder accepted", folders("dl/backup/"), true, false, true, folders("dl/backup")},
-      {"relative missing accepted", QStringLiteral("new"), true, false, true, folders("e/new")},
-      {"a file is no folder", folders("file.txt"), false, true, true, QString()},
+      {"existing folder", folders("e/sub"), true, false, false, false, folders("e/sub")},
+      {"existing folder, separator", folders("e/sub/"), true, false, false, false, folders("e/sub")},
+      {"relative to the selection", QStringLiteral("sub"), true, false, false, false, folders("e/sub")},
+      {"no handler: kept open", folders("dl/backup/"), false, false, true, false, QString()},
+      {"missing folder kept open", folders("dl/backup/"), true, false, true, true, QString()},
+      {"missing folder accepted", folders("dl/backup/"), true, true, false, true, folders("dl/backup")},
+      {"relative missing accepted", QStringLiteral("new"), true, true, false, true, folders("e/new")},
+      {"a file is no folder", folders("file.txt"), true, false, true, true, QString()},
   };
   for (const TCase& c : cases) {
     TBrowseDirectoryDlg dlg;
@@ -345,10 +347,12 @@ TEST(BrowseDirectoryDlg, TypedPaths) {
     dlg.SetOptions({bfUseNewUI});
     dlg.SetSelection(folders("e"));
     std::vector<QString> validated;
-    dlg.OnValidateFailed = [&](TBrowseDirectoryDlg*, const QString& path, bool& cancel) {
-      validated.push_back(path);
-      cancel = c.HandlerCancels;
-    };
+    if (c.Handler) {
+      dlg.OnValidateFailed = [&](TBrowseDirectoryDlg*, const QString& path, bool& cancel) {
+        validated.push_back(path);
+        cancel = c.HandlerCancels;
+      };
+    }
     bool stillOpen = false;
     const TDialogRun run = RunDialog(dlg, [&](QDialog* d) {
       d->findChild<QLineEdit*>(QStringLiteral("Edit"))->setText(c.Typed);
