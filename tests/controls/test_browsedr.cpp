@@ -76,21 +76,6 @@ int CharWidth(const QString& text) { return static_cast<int>(text.size()); }
 
 }  // namespace
 
-TEST(BrowseDirectoryDlg, DefaultsAsPublished) {
-  TBrowseDirectoryDlg dlg;
-  EXPECT_EQ(dlg.Version(), QStringLiteral("TBrowseDirectoryDlg v2.63"));
-  EXPECT_EQ(dlg.Root(), idDesktop);
-  EXPECT_EQ(dlg.Options(), TBrowseFlags());
-  EXPECT_TRUE(dlg.Center());
-  EXPECT_TRUE(dlg.FitStatusText());
-  EXPECT_TRUE(dlg.EnableOKButton());
-  EXPECT_FALSE(dlg.ShowSelectionInStatus());
-  EXPECT_EQ(dlg.ImageIndex(), -1);
-  EXPECT_EQ(dlg.DialogHandle(), nullptr);
-  EXPECT_EQ(dlg.EditBox(), nullptr);
-  EXPECT_FALSE(dlg.SelectionPIDL().has_value());
-}
-
 TEST(BrowseDirectoryDlg, OptionsAddWhatTheyImply) {
   struct TCase {
     TBrowseFlags Given, Expected;
@@ -158,16 +143,6 @@ TEST(BrowseDirectoryDlg, SelectionGetsASeparatorOnlyForAnExistingFolder) {
     EXPECT_EQ(dlg.Selection(), c.Expected) << c.Given.toStdString();
     EXPECT_EQ(dlg.StatusText(), c.Expected) << "the status line follows";
   }
-}
-
-TEST(BrowseDirectoryDlg, FolderTestIgnoresOneTrailingSeparator) {
-  TFolders folders;
-  EXPECT_TRUE(BrowseFolderExists(QStringLiteral("/")));
-  EXPECT_TRUE(BrowseFolderExists(folders("e/sub")));
-  EXPECT_TRUE(BrowseFolderExists(folders("e/sub/")));
-  EXPECT_FALSE(BrowseFolderExists(folders("file.txt")));
-  EXPECT_FALSE(BrowseFolderExists(folders("nothing")));
-  EXPECT_FALSE(BrowseFolderExists(QString()));
 }
 
 TEST(BrowseDirectoryDlg, StatusLineFitting) {
