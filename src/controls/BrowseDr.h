@@ -10,17 +10,20 @@
 //                     OnSelChanged; the edit box is reachable through EditBox();
 //   OnSelChanged      each time the selection moves after that (the user, or Selection
 //                     assigned while shown), after the edit box took the new item's path;
-//   OnValidateFailed  when OK is pressed on typed text that names no folder; setting
-//                     Cancel closes the dialog with that text (resolved) as the choice,
-//                     leaving it false keeps the dialog open.
+//                     the starting selection is no move and raises nothing;
+//   OnValidateFailed  when OK is pressed on typed text that names no folder (typed text
+//                     counts from the selected folder unless it is a full path); setting
+//                     Cancel closes the dialog with that path as the choice, leaving it
+//                     false keeps the dialog open.
 // A callback may read and assign the properties (Selection, StatusText, Caption,
 // EnableOKButton ...), write the edit box, and close the dialog through DialogHandle():
 // reject() cancels, accept() takes the tree's current item as OK would without the edit
 // box. It must not destroy the component.
 //
 // The dialog's parts carry object names for tests: "Title", "Tree", "Edit", "Status",
-// "OK", "Cancel". A test drives Execute from a QTimer::singleShot or from OnCreate and
-// acts on QApplication::activeModalWidget() (the same window as DialogHandle()).
+// "OK", "Cancel". A test drives Execute from a zero-time QTimer that lives no longer
+// than the call (or from OnCreate) and acts on QApplication::activeModalWidget(), the
+// same window as DialogHandle().
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
