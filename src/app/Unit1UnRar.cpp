@@ -99,7 +99,8 @@ void TForm1::GradBtn9Click() {
     return;
   }
   const QString target = BrowseDirectoryDlg1->Selection();
-  if (target.isEmpty()) {
+  // A name typed with no folder selected has nothing to count from: never guess one.
+  if (target.isEmpty() || QDir::isRelativePath(target)) {
     HandleException(std::runtime_error("Unable to create directory"));
     return;
   }
