@@ -349,9 +349,9 @@ bool TUnBase::MatchEntryName(const std::string& storedName) {
   const std::string entryFolder = StoredFolder(name);
   if (FileSpec().empty()) return false;
   bool extended = false;
-  for (const std::string& spec : FileSpec()) {
-    if (spec.empty()) continue;
-    const std::string mask = Slashed(spec);
+  for (const std::string& item : FileSpec()) {
+    if (item.empty()) continue;
+    const std::string mask = Slashed(item);
     if (!FRecurseDirs && UpperCase(StoredFolder(mask)) != UpperCase(entryFolder)) return false;
     if (!extended && ExtractFileExt(name).empty()) {
       name += ".*";

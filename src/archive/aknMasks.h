@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-// File-spec masks: `*` any run of characters, `?` one character, everything else
+// FileSpec masks: `*` any run of characters, `?` one character, everything else
 // literal (`[` and `]` included). Letters a to z compare without case; no other
 // character is folded.
 class TInternalMask {

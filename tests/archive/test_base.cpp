@@ -205,7 +205,7 @@ TEST(AknTimer, PausedTimeDoesNotCountAndPausesNest) {
 
 TEST(UnBase, MatchEntryNames) {
   struct TCase {
-    std::vector<std::string> Spec;
+    std::vector<std::string> Masks;
     bool Recurse;
     const char* Name;
     bool Expected;
@@ -226,7 +226,7 @@ TEST(UnBase, MatchEntryNames) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     TUnBase b;
-    b.SetFileSpec(c.Spec);
+    b.SetFileSpec(c.Masks);
     b.SetRecurseDirs(c.Recurse);
     EXPECT_EQ(b.MatchEntryName(c.Name), c.Expected);
   }

@@ -1,4 +1,4 @@
-// File-spec masks: compilation quirks and matching, table-driven.
+// FileSpec masks: compilation quirks and matching, table-driven.
 #include <gtest/gtest.h>
 
 #include "archive/aknMasks.h"
