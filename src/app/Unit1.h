@@ -131,9 +131,6 @@ public:
   void SelectFileSet();
   void UnrarAfterCheck();
   void FillStorePaths(const QString& folder);
-  // The "Create RAR" workflow's steps: the list file in the data folder, the archiver's
-  // switches as text, and running the archiver (found beside the program or on PATH)
-  // with the data folder as its working folder while the window keeps running.
   // ---- the "UnRar" page
   bool CheckRarVersion(const QString& archive);
   void UnRar1Activate(TZipCommon* Sender);
@@ -147,6 +144,9 @@ public:
   void BrowseDirectoryDlg1SelChanged(TBrowseDirectoryDlg* Sender, const QString& NewSel,
                                      const TBrowseItem& NewSelPIDL);
   void BrowseDirectoryDlg1ValidateFailed(TBrowseDirectoryDlg* Sender, const QString& Path, bool& Cancel);
+  // The "Create RAR" workflow's steps: the list file in the data folder, the archiver's
+  // switches as text, and running the archiver (found beside the program or on PATH)
+  // with the data folder as its working folder while the window keeps running.
   void WriteRarList();
   QString BuildRarCommand(const QString& archivePath);
   void RunRar(const QStringList& arguments);
