@@ -262,7 +262,6 @@ void TForm1::FormCreate() {
   StatusTitle = QStringLiteral("Tallyra ") + VersionText;
   lblCompileDate->setText(QString::fromStdString(FormatBuildDate(BuildEpoch())));
   TallyraStatus->setText(StatusTitle);
-  TallyraStatus->adjustSize();
 
   StartWidth = width();
   ErrorList.clear();
@@ -390,6 +389,9 @@ void TForm1::LayoutWindow() {
   const TStatusLayout status = StatusBarLayout(width());
   StatusBar1->SetPanelWidths({status.Panel0, status.Panel1});
   GradProgress1->setGeometry(status.Progress.Left, 0, status.Progress.Width, 22);
+  // The label spans its panel, so a new text never has to be measured to be shown.
+  TallyraStatus->setGeometry(4, 4, std::max(70, status.Panel0 - 8),
+                             std::max(13, TallyraStatus->fontMetrics().height()));
 }
 
 void TForm1::Panel5Resize() {

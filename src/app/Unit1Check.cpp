@@ -145,7 +145,6 @@ bool TForm1::ValidateSfv(const QString& path) {
   hooks.OnChecking = [&](int i, const TSfvEntry& entry) {
     FileError = -1;
     TallyraStatus->setText(QStringLiteral("Checking : ") + FromNative(entry.Name));
-    TallyraStatus->adjustSize();
     ListBox1->item(i)->setText(FromNative(EntryItem(entry, "Checking")));
     ScrollListTop(i - visibleRows + 4);
   };
@@ -184,7 +183,6 @@ bool TForm1::ValidateSfv(const QString& path) {
     FitWindowToList(metrics.horizontalAdvance(FromNative(items[0])) + NameColumnWidth + scrollBar);
     ShowProgress(false);
     TallyraStatus->setText(QStringLiteral("Checking Halted"));
-    TallyraStatus->adjustSize();
     if (ownWorkflow) EndWorkflow({});
     OfferErrorReport();
     ErrorList.clear();
@@ -200,7 +198,6 @@ bool TForm1::ValidateSfv(const QString& path) {
   for (std::size_t j = 1; j < summary.size(); ++j) ListBox1->addItem(FromNative(summary[j]));
   ScrollListTop(ListBox1->count() - listRows + 3);
   TallyraStatus->setText(QStringLiteral("Checking completed"));
-  TallyraStatus->adjustSize();
   ShowProgress(false);
   if (ownWorkflow) EndWorkflow({});
   return true;

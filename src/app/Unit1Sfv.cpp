@@ -167,7 +167,6 @@ void TForm1::GradBtn1Click() {
   hooks.OnSummingStart = [this](int) { ShowProgress(true); };
   hooks.OnFileStart = [this](int, int, const std::string& name) {
     TallyraStatus->setText(QStringLiteral("Calculating CRC on : ") + FromNative(name));
-    TallyraStatus->adjustSize();
   };
   hooks.FileCrc = [this](const std::string& path) {
     TFileCrcResult r;
@@ -192,7 +191,6 @@ void TForm1::GradBtn1Click() {
   };
   hooks.OnWriting = [this] {
     TallyraStatus->setText(QStringLiteral("Done Calculating CRC"));
-    TallyraStatus->adjustSize();
   };
 
   const TSfvCreateResult result = CreateSfv(request, hooks);

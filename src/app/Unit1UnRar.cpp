@@ -121,7 +121,6 @@ void TForm1::GradBtn9Click() {
   Memo2->appendPlainText(QStringLiteral(" "));
   Memo2->appendPlainText(summary);
   TallyraStatus->setText(summary);
-  TallyraStatus->adjustSize();
   GradProgress1->SetPosition(0);
   ShowProgress(false);
 }
@@ -168,7 +167,6 @@ void TForm1::UnRar1Progress(TZipCommon*, std::uint8_t, std::uint8_t ProgressByAr
   }
   TallyraStatus->setText(QStringLiteral("Extracting ") + NameOf(FromNative(UnRar1->EntryName())) +
                          QStringLiteral(" from ") + NameOf(CurrentVolume));
-  TallyraStatus->adjustSize();
   GradProgress1->SetPosition(ProgressByArchive);
 }
 
