@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
+
 using TBytes = std::vector<std::uint8_t>;
 
 inline TBytes Bytes(std::initializer_list<int> values) {
@@ -39,34 +41,10 @@ inline TBytes Concat(TBytes a, const TBytes& b) {
   return a;
 }
 
-// A folder of its own for each test, removed afterwards.
-class TTempDir {
- public:
-  TTempDir() {
-    std::random_device random;
-    FPath = std::filesystem::temp_directory_path() /
-            ("tallyra-archive-" + std::to_string(random()) + "-" + std::to_string(random()));
-    std::filesystem::remove_all(FPath);
-    std::filesystem::create_directories(FPath);
-  }
-  ~TTempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(FPath, ec);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-
-  std::string Write(const std::string& name, const TBytes& data) const {
-    const std::string path = (FPath / name).string();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    return path;
-  }
-  std::string Path(const std::string& name) const { return (FPath / name).string(); }
-
- private:
-  std::filesystem::path FPath;
-};
+// Writes bytes into a test folder and returns the file's path.
+inline std::string WriteBytes(const TTempDir& dir, const std::string& name, const TBytes& data) {
+  return dir.Write(name, std::string(data.begin(), data.end()));
+}
 
 // "MZ" with the page counts that give the end of the DOS stub (0 pages: no end).
 inline TBytes DosHeader(std::uint16_t pages = 0, std::uint16_t lastPageBytes = 0) {

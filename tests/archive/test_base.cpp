@@ -67,7 +67,7 @@ TEST(ZipCommon, DestinationNames) {
 
 TEST(ZipCommon, ExtractDirKeepsATrailingSeparatorAndDefaultsToTheArchiveFolder) {
   TTempDir temp;
-  const std::string archive = temp.Write("a.rar", RarArchive());
+  const std::string archive = WriteBytes(temp, "a.rar", RarArchive());
   TZipCommon z;
   z.SetExtractDir("/some/where");
   EXPECT_EQ(z.ExtractDir(), "/some/where/");
@@ -106,7 +106,7 @@ TEST(ZipCommon, ProgressOfAZeroByteEntryIsZeroAndPumpsFirst) {
 
 TEST(ZipCommon, NextVolumeRequests) {
   TTempDir temp;
-  const std::string second = temp.Write("set.r00", RarArchive());
+  const std::string second = WriteBytes(temp, "set.r00", RarArchive());
   TEventLog log;
   TZipCommon z;
   log.Attach(z);
@@ -131,7 +131,7 @@ TEST(ZipCommon, NextVolumeRequests) {
   EXPECT_EQ(log.Codes().back(), 25244);
 
   z.SetVolumeNumber(3);
-  std::string missing = temp.Path("missing.r00");
+  std::string missing = temp.File("missing.r00");
   EXPECT_TRUE(z.NextVolume(missing, 3));
   EXPECT_EQ(missing, second);
   EXPECT_EQ(exists, (std::vector<bool>{false, false}));  // asked again while the file is missing
@@ -234,9 +234,9 @@ TEST(UnBase, MatchEntryNames) {
 
 TEST(UnBase, AcceptEntryFollowsTheOverwritePolicy) {
   TTempDir temp;
-  const std::string existing = temp.Write("a.txt", Text("old"));
-  const std::string alsoExisting = temp.Write("b.txt", Text("old"));
-  const std::string fresh = temp.Path("c.txt");
+  const std::string existing = WriteBytes(temp, "a.txt", Text("old"));
+  const std::string alsoExisting = WriteBytes(temp, "b.txt", Text("old"));
+  const std::string fresh = temp.File("c.txt");
   TEventLog log;
   TScriptedUnBase b;
   log.Attach(b);
@@ -314,7 +314,7 @@ TEST(UnBase, ExtractWithoutAnArchiveReports25192AndReturnsZero) {
 
 TEST(UnBase, ExtractDrivesOneRunAndNeverRaises) {
   TTempDir temp;
-  const std::string archive = temp.Write("a.rar", RarArchive());
+  const std::string archive = WriteBytes(temp, "a.rar", RarArchive());
   TEventLog log;
   TScriptedUnBase b;
   log.Attach(b);
@@ -395,12 +395,12 @@ TEST(DiskManager, UnreadableVolumeAsksRetryOrCancel) {
 TEST(DiskManager, TheRealDriveOfATempFolderPasses) {
   TTempDir temp;
   TZipCommon z;
-  EXPECT_TRUE(z.DiskManager().Check(temp.Path("a.rar")));
+  EXPECT_TRUE(z.DiskManager().Check(temp.File("a.rar")));
 }
 
 TEST(UnBase, AFailedDriveCheckEndsTheRunBeforeOnActivate) {
   TTempDir temp;
-  const std::string archive = temp.Write("a.rar", RarArchive());
+  const std::string archive = WriteBytes(temp, "a.rar", RarArchive());
   TEventLog log;
   TScriptedUnBase b;
   log.Attach(b);

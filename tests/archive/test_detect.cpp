@@ -106,7 +106,7 @@ TEST(SignatureTable, EveryRowThroughFiles) {
   for (const TSignatureCase& c : SignatureCases) {
     SCOPED_TRACE(testing::PrintToString(c.Sig));
     if (c.ZipSearch || c.Plain == atZip || c.Plain == atZipMV) continue;  // ZIP files have their own tests
-    const TDetection plain = Detect(dir.Write("plain.bin", Concat(c.Sig, Filler(60))));
+    const TDetection plain = Detect(WriteBytes(dir, "plain.bin", Concat(c.Sig, Filler(60))));
     if (IsRecognised(c.Plain)) {
       EXPECT_EQ(Name(plain.ArcType), Name(c.Plain));
       EXPECT_EQ(plain.ArchiveOffset, c.Offset7717Plain ? 7717 : 1);
@@ -117,7 +117,7 @@ TEST(SignatureTable, EveryRowThroughFiles) {
     // Two pages of 512 bytes: the stub ends at 1024.
     TBytes exe = DosHeader(2, 512);
     exe.resize(1024, 0);
-    const TDetection embedded = Detect(dir.Write("embedded.exe", Concat(Concat(exe, c.Sig), Filler(1020))));
+    const TDetection embedded = Detect(WriteBytes(dir, "embedded.exe", Concat(Concat(exe, c.Sig), Filler(1020))));
     if (IsRecognised(c.Embedded)) {
       EXPECT_EQ(Name(embedded.ArcType), Name(c.Embedded));
       EXPECT_EQ(embedded.ArchiveOffset, c.Offset7717Embedded ? 7717 : 1025);
@@ -151,7 +151,7 @@ TEST(Detection, SizeAndZeroPrefixes) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
-    const TDetection d = Detect(dir.Write("file.bin", c.Data));
+    const TDetection d = Detect(WriteBytes(dir, "file.bin", c.Data));
     EXPECT_EQ(Name(d.ArcType), Name(c.Type));
     EXPECT_EQ(d.ArchiveOffset, c.Offset);
     EXPECT_EQ(d.ArchiveSize, static_cast<std::int64_t>(c.Data.size()));
@@ -199,7 +199,7 @@ TEST(Detection, ExecutablePaths) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
-    const TDetection d = Detect(dir.Write("file.exe", c.Data));
+    const TDetection d = Detect(WriteBytes(dir, "file.exe", c.Data));
     EXPECT_EQ(Name(d.ArcType), Name(c.Type));
     EXPECT_EQ(d.ArchiveOffset, c.Offset);
   }
@@ -211,7 +211,7 @@ TEST(Detection, ZipStubSetsOnlyTheOffsetFlag) {
   exe.resize(7612, 0);
   exe = Concat(exe, Zip());
   exe.resize(8000, 0);
-  const TDetection d = Detect(dir.Write("stub.exe", exe));
+  const TDetection d = Detect(WriteBytes(dir, "stub.exe", exe));
   EXPECT_EQ(Name(d.ArcType), Name(atZipExe));
   EXPECT_EQ(d.LocatorFlags, lfOffsetFound);
 }
@@ -238,7 +238,7 @@ TEST(Detection, StringResources) {
     exe.resize(5000, 0);
     exe = Concat(exe, RarArchive());
     exe.resize(6000, 0);
-    const TDetection d = Detect(dir.Write("sfx.exe", exe));
+    const TDetection d = Detect(WriteBytes(dir, "sfx.exe", exe));
     EXPECT_EQ(Name(d.ArcType), Name(c.Type));
     EXPECT_EQ(d.ArchiveOffset, c.Offset);
     if (c.Type != atNA) {
@@ -249,7 +249,7 @@ TEST(Detection, StringResources) {
 
 TEST(Detection, ZipDirectory) {
   TTempDir dir;
-  const TDetection plain = Detect(dir.Write("a.zip", Zip()));
+  const TDetection plain = Detect(WriteBytes(dir, "a.zip", Zip()));
   EXPECT_EQ(Name(plain.ArcType), Name(atZip));
   EXPECT_EQ(plain.LocatorFlags, lfOffsetFound | lfCentralHeaderRead | lfEndRecordRead);
   EXPECT_EQ(plain.ArchiveOffset, 40);  // the directory follows the 40-byte entry
@@ -259,36 +259,36 @@ TEST(Detection, ZipDirectory) {
   // A plain ZIP whose directory cannot be found keeps the zero-prefix count.
   TBytes noEnd = Concat(TBytes(3, 0), Zip());
   noEnd.resize(noEnd.size() - 22);
-  const TDetection lost = Detect(dir.Write("lost.zip", noEnd));
+  const TDetection lost = Detect(WriteBytes(dir, "lost.zip", noEnd));
   EXPECT_EQ(Name(lost.ArcType), Name(atZip));
   EXPECT_EQ(lost.ArchiveOffset, 3);
   EXPECT_EQ(lost.LocatorFlags, lfOffsetFound);
 
-  EXPECT_EQ(Name(Detect(dir.Write("a.jar", Zip())).ArcType), Name(atJar));
-  EXPECT_EQ(Name(Detect(dir.Write("b.JAR", Zip())).ArcType), Name(atJar));
-  EXPECT_EQ(Name(Detect(dir.Write("c.jar.zip", Zip())).ArcType), Name(atZip));
+  EXPECT_EQ(Name(Detect(WriteBytes(dir, "a.jar", Zip())).ArcType), Name(atJar));
+  EXPECT_EQ(Name(Detect(WriteBytes(dir, "b.JAR", Zip())).ArcType), Name(atJar));
+  EXPECT_EQ(Name(Detect(WriteBytes(dir, "c.jar.zip", Zip())).ArcType), Name(atZip));
 
   // Found only through the directory search: the disk field decides.
-  const TDetection disk0 = Detect(dir.Write("d0.bin", Concat(Filler(64), Zip(0))));
+  const TDetection disk0 = Detect(WriteBytes(dir, "d0.bin", Concat(Filler(64), Zip(0))));
   EXPECT_EQ(Name(disk0.ArcType), Name(atZip));
-  const TDetection disk1 = Detect(dir.Write("d1.bin", Concat(Filler(64), Zip(1))));
+  const TDetection disk1 = Detect(WriteBytes(dir, "d1.bin", Concat(Filler(64), Zip(1))));
   EXPECT_EQ(Name(disk1.ArcType), Name(atZipMV));
 
   // A directory that is not where the end record says: the first local header.
   TBytes moved = Concat(Filler(64), Zip());
   PutU32(moved, moved.size() - 6, 5);
-  const TDetection first = Detect(dir.Write("moved.bin", moved));
+  const TDetection first = Detect(WriteBytes(dir, "moved.bin", moved));
   EXPECT_EQ(Name(first.ArcType), Name(atZip));
   EXPECT_EQ(first.LocatorFlags & lfOffsetFound, lfOffsetFound);
 
   // A scrambled end record cannot be read.
   TBytes scrambled = Concat(Filler(64), Zip());
   scrambled[scrambled.size() - 21] = 'L';
-  EXPECT_EQ(Name(Detect(dir.Write("pl.bin", scrambled)).ArcType), Name(atNA));
+  EXPECT_EQ(Name(Detect(WriteBytes(dir, "pl.bin", scrambled)).ArcType), Name(atNA));
 
   // A central header first: multi-volume.
   TBytes central = Zip();
-  const TDetection mv = Detect(dir.Write("mv.bin", TBytes(central.begin() + 40, central.end())));
+  const TDetection mv = Detect(WriteBytes(dir, "mv.bin", TBytes(central.begin() + 40, central.end())));
   EXPECT_EQ(Name(mv.ArcType), Name(atZipMV));
 }
 
@@ -314,7 +314,7 @@ TEST(Detection, UueAndTar) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
-    const TDetection d = Detect(dir.Write("file.bin", c.Data));
+    const TDetection d = Detect(WriteBytes(dir, "file.bin", c.Data));
     EXPECT_EQ(Name(d.ArcType), Name(c.Type));
     EXPECT_EQ(d.ArchiveOffset, c.Offset);
   }
@@ -346,7 +346,7 @@ TEST(RegisterArkon, ArchiveFileTypesAndNumbersTheFile) {
   TRegisterArkon arkon;
   EXPECT_EQ(arkon.ArcType(), atNA);
 
-  const std::string r05 = dir.Write("set.r05", RarArchive());
+  const std::string r05 = WriteBytes(dir, "set.r05", RarArchive());
   arkon.SetArchiveFile(r05);
   EXPECT_EQ(arkon.ArchiveFile(), r05);
   EXPECT_EQ(arkon.ArcType(), atRar);
@@ -359,22 +359,22 @@ TEST(RegisterArkon, ArchiveFileTypesAndNumbersTheFile) {
   arkon.SetArcType(atZip);  // only types the file again
   EXPECT_EQ(arkon.ArcType(), atRar);
 
-  const std::string arj = dir.Write("x.arj", Concat(Bytes({0x60, 0xEA}), Filler(40)));
+  const std::string arj = WriteBytes(dir, "x.arj", Concat(Bytes({0x60, 0xEA}), Filler(40)));
   arkon.SetArchiveFile(arj);
   EXPECT_EQ(arkon.ArcType(), atArj);
   EXPECT_EQ(arkon.VolumeNumber(), 1);
 
-  const std::string zip001 = dir.Write("x.001", Zip());
+  const std::string zip001 = WriteBytes(dir, "x.001", Zip());
   arkon.SetArchiveFile(zip001);
   EXPECT_EQ(arkon.ArcType(), atZip);
   EXPECT_EQ(arkon.VolumeNumber(), 0);
 
-  arkon.SetArchiveFile(dir.Path("missing.rar"));
+  arkon.SetArchiveFile(dir.File("missing.rar"));
   EXPECT_EQ(arkon.ArchiveFile(), "");
   EXPECT_EQ(arkon.ArcType(), atNA);
   EXPECT_EQ(arkon.VolumeNumber(), 0);
 
-  arkon.SetArchiveFile(dir.Path(""));  // a folder is no archive
+  arkon.SetArchiveFile(dir.Path());  // a folder is no archive
   EXPECT_EQ(arkon.ArcType(), atNA);
 }
 
@@ -417,11 +417,11 @@ class TRecordingArkon : public TRegisterArkon {
 TEST(RegisterArkon, FileOperations) {
   TTempDir dir;
   TRecordingArkon arkon;
-  EXPECT_FALSE(arkon.OpenFileRead(dir.Path("missing")));
+  EXPECT_FALSE(arkon.OpenFileRead(dir.File("missing")));
   EXPECT_EQ(arkon.ArchiveSize(), 0);
   EXPECT_TRUE(arkon.Reported.empty());
 
-  const std::string path = dir.Write("data.bin", Text("0123456789"));
+  const std::string path = WriteBytes(dir, "data.bin", Text("0123456789"));
   ASSERT_TRUE(arkon.OpenFileRead(path));
   EXPECT_EQ(arkon.ArchiveSize(), 10);
   EXPECT_EQ(arkon.GetFileSize(), 10);
@@ -434,9 +434,9 @@ TEST(RegisterArkon, FileOperations) {
   EXPECT_FALSE(arkon.CloseFileHandle());
   EXPECT_EQ(arkon.GetFileSize(), -1);
 
-  EXPECT_FALSE(arkon.OpenFileReadWrite(dir.Path("missing")));
+  EXPECT_FALSE(arkon.OpenFileReadWrite(dir.File("missing")));
   ASSERT_EQ(arkon.Reported.size(), 1u);
-  EXPECT_EQ(arkon.Reported[0], dir.Path("missing"));
+  EXPECT_EQ(arkon.Reported[0], dir.File("missing"));
 
   ASSERT_TRUE(arkon.OpenFileReadWrite(path));
   EXPECT_TRUE(arkon.SetFilePos(8));
@@ -487,8 +487,8 @@ TEST(Detection, TruncatedFilesStayInBounds) {
   exe = Concat(Concat(exe, Zip()), TarHeader("x"));
   for (std::size_t n = 0; n <= exe.size(); n += 7) {
     const TBytes part(exe.begin(), exe.begin() + static_cast<std::ptrdiff_t>(n));
-    const TDetection d = Detect(dir.Write("cut.exe", part));
+    const TDetection d = Detect(WriteBytes(dir, "cut.exe", part));
     EXPECT_EQ(d.ArchiveSize, static_cast<std::int64_t>(n));
   }
-  EXPECT_EQ(Name(Detect(dir.Write("whole.exe", exe)).ArcType), Name(atZipExe));
+  EXPECT_EQ(Name(Detect(WriteBytes(dir, "whole.exe", exe)).ArcType), Name(atZipExe));
 }

@@ -25,7 +25,7 @@ std::vector<std::string> FromMemory(const TBytes& image, unsigned first, unsigne
 TEST(PeStrings, ReadsStringsOneToFour) {
   TTempDir dir;
   const TBytes pe = PeWithStrings({{1, u"5000"}, {2, u"x\u00e9"}, {4, u"forty"}, {5, u"not asked"}});
-  const auto strings = ReadPeStrings(dir.Write("a.exe", pe), 1, 4);
+  const auto strings = ReadPeStrings(WriteBytes(dir, "a.exe", pe), 1, 4);
   ASSERT_EQ(strings.size(), 4u);
   EXPECT_EQ(strings[0], "5000");
   EXPECT_EQ(strings[1], "x\xc3\xa9");
@@ -42,10 +42,10 @@ TEST(PeStrings, LanguageChoice) {
 TEST(PeStrings, NoStringsWithoutAPeImage) {
   TTempDir dir;
   const std::vector<std::string> none(4);
-  EXPECT_EQ(ReadPeStrings(dir.Write("dos.exe", DosHeader(2, 100)), 1, 4), none);
-  EXPECT_EQ(ReadPeStrings(dir.Write("text.txt", Text("just some text, nothing else")), 1, 4), none);
-  EXPECT_EQ(ReadPeStrings(dir.Path("missing.exe"), 1, 4), none);
-  EXPECT_EQ(ReadPeStrings(dir.Path(""), 1, 4), none);
+  EXPECT_EQ(ReadPeStrings(WriteBytes(dir, "dos.exe", DosHeader(2, 100)), 1, 4), none);
+  EXPECT_EQ(ReadPeStrings(WriteBytes(dir, "text.txt", Text("just some text, nothing else")), 1, 4), none);
+  EXPECT_EQ(ReadPeStrings(dir.File("missing.exe"), 1, 4), none);
+  EXPECT_EQ(ReadPeStrings(dir.Path(), 1, 4), none);
 }
 
 TEST(PeStrings, EveryTruncationStaysInBounds) {

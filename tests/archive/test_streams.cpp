@@ -42,14 +42,14 @@ class TSeek32Stream : public TStream32 {
 
 TEST(Streams, OpenAndCreateErrors) {
   TTempDir dir;
-  const std::string missing = dir.Path("missing.bin");
+  const std::string missing = dir.File("missing.bin");
   try {
     TFileStream32 s(missing, fmOpenRead);
     FAIL() << "opened a missing file";
   } catch (const EFOpenError& e) {
     EXPECT_EQ(e.Message(), "Cannot open file " + missing);
   }
-  const std::string inNoFolder = dir.Path("no/such/folder/x.bin");
+  const std::string inNoFolder = dir.File("no/such/folder/x.bin");
   try {
     TFileStream32 s(inNoFolder, fmCreate);
     FAIL() << "created in a missing folder";
@@ -71,14 +71,14 @@ TEST(Streams, OpenAndCreateErrors) {
     EXPECT_EQ(e.Message(), "Error creating file");
   }
   // A folder is not a file, nor is a device.
-  EXPECT_THROW(TFileStream32(dir.Path(""), fmOpenRead), EFOpenError);
+  EXPECT_THROW(TFileStream32(dir.Path(), fmOpenRead), EFOpenError);
   EXPECT_THROW(TFileStream32("/dev/null", fmOpenRead), EFOpenError);
 }
 
 // A pipe without a writer would block a plain open for good.
 TEST(Streams, PipesAreRefusedWithoutWaiting) {
   TTempDir dir;
-  const std::string fifo = dir.Path("pipe.rar");
+  const std::string fifo = dir.File("pipe.rar");
   if (std::system(("mkfifo '" + fifo + "'").c_str()) != 0) GTEST_SKIP() << "no mkfifo";
   EXPECT_THROW(TFileStream32(fifo, fmOpenRead | fmShareDenyNone), EFOpenError);
   EXPECT_EQ(DetectArchive(fifo).ArcType, atNA);
@@ -86,7 +86,7 @@ TEST(Streams, PipesAreRefusedWithoutWaiting) {
 
 TEST(Streams, WriteReadSeekAndSize) {
   TTempDir dir;
-  const std::string path = dir.Path("s.bin");
+  const std::string path = dir.File("s.bin");
   {
     TFileStream32 out(path, fmCreate);
     out.WriteBuffer("hello, world", 12);
@@ -130,7 +130,7 @@ TEST(Streams, WriteReadSeekAndSize) {
 
 TEST(Streams, SixtyFourBitPositionsOnSparseFiles) {
   TTempDir dir;
-  const std::string path = dir.Path("big.bin");
+  const std::string path = dir.File("big.bin");
   const std::int64_t big = 5LL * 1024 * 1024 * 1024;
   {
     TFileStream32 out(path, fmCreate);
@@ -183,7 +183,7 @@ TEST(Streams, CopyFrom) {
   TTempDir dir;
   std::string data(250000, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 300);
-  const std::string src = dir.Write("src.bin", TBytes(data.begin(), data.end()));
+  const std::string src = WriteBytes(dir, "src.bin", TBytes(data.begin(), data.end()));
 
   struct TCase {
     const char* What;
@@ -201,7 +201,7 @@ TEST(Streams, CopyFrom) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
     TFileStream32 in(src, fmOpenRead);
-    TFileStream32 out(dir.Path("dst.bin"), fmCreate);
+    TFileStream32 out(dir.File("dst.bin"), fmCreate);
     in.SetPosition(c.StartAt);
     int pumps = 0;
     bool progressSet = false;
@@ -222,9 +222,9 @@ TEST(Streams, CopyFrom) {
 
 TEST(Streams, CopyFromStopsWhenCancelledAndReportsShortSources) {
   TTempDir dir;
-  const std::string src = dir.Write("src.bin", TBytes(300000, 'a'));
+  const std::string src = WriteBytes(dir, "src.bin", TBytes(300000, 'a'));
   TFileStream32 in(src, fmOpenRead);
-  TFileStream32 out(dir.Path("dst.bin"), fmCreate);
+  TFileStream32 out(dir.File("dst.bin"), fmCreate);
   bool cancel = false;
   int pumps = 0;
   // The pump is where the window's "Halt" gets in: the block under way still lands.
@@ -235,19 +235,19 @@ TEST(Streams, CopyFromStopsWhenCancelledAndReportsShortSources) {
   EXPECT_EQ(pumps, 2);
   EXPECT_EQ(out.Size(), 200000);
 
-  TFileStream32 empty(dir.Write("empty.bin", {}), fmOpenRead);
-  TFileStream32 out2(dir.Path("dst2.bin"), fmCreate);
+  TFileStream32 empty(WriteBytes(dir, "empty.bin", {}), fmOpenRead);
+  TFileStream32 out2(dir.File("dst2.bin"), fmCreate);
   EXPECT_EQ(out2.CopyFrom(empty, nullptr, {}, 0), 0);
   EXPECT_EQ(out2.Size(), 0);
 
-  TFileStream32 shortIn(dir.Write("short.bin", TBytes(10, 'b')), fmOpenRead);
+  TFileStream32 shortIn(WriteBytes(dir, "short.bin", TBytes(10, 'b')), fmOpenRead);
   EXPECT_THROW(out2.CopyFrom(shortIn, nullptr, {}, 11), EReadError);
   EXPECT_THROW(out2.CopyFrom(shortIn, nullptr, {}, -1), ERangeError);
 }
 
 TEST(Streams, SharingModes) {
   TTempDir dir;
-  const std::string path = dir.Write("shared.bin", Text("abc"));
+  const std::string path = WriteBytes(dir, "shared.bin", Text("abc"));
   {
     TFileStream32 exclusive(path, fmOpenRead | fmShareExclusive);
     EXPECT_THROW(TFileStream32(path, fmOpenRead | fmShareDenyWrite), EFOpenError);

@@ -25,8 +25,8 @@ class UnRarComponent : public ::testing::Test {
   static void TearDownTestSuite() { DoneUnRarLibrary(); }
 
   void SetUp() override {
-    Out = Temp.Path("out");
-    Journal = Temp.Path("data");
+    Out = Temp.File("out");
+    Journal = Temp.File("data");
     fs::create_directories(Out);
   }
 
@@ -52,16 +52,16 @@ class UnRarComponent : public ::testing::Test {
     for (const auto& e : fs::directory_iterator(source.parent_path())) {
       const std::string other = e.path().filename().string();
       if (other.rfind(stem + ".", 0) == 0 && e.path().extension() != ".exp") {
-        fs::copy_file(e.path(), Temp.Path(other), fs::copy_options::overwrite_existing);
-        fs::permissions(Temp.Path(other), fs::perms::owner_write, fs::perm_options::add);
+        fs::copy_file(e.path(), Temp.File(other), fs::copy_options::overwrite_existing);
+        fs::permissions(Temp.File(other), fs::perms::owner_write, fs::perm_options::add);
       }
     }
-    return Temp.Path(name);
+    return Temp.File(name);
   }
 
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> files;
-    for (const auto& e : fs::directory_iterator(Temp.Path("")))
+    for (const auto& e : fs::directory_iterator(Temp.Path()))
       if (e.is_regular_file()) files[e.path().filename().string()] = FileContents(e.path().string());
     return files;
   }
@@ -110,7 +110,7 @@ TEST_F(UnRarComponent, EverySampleExtractsOrFailsCleanlyAndStaysUnchanged) {
   for (const TManifestArchive& a : ReadManifest(RarDir)) {
     if (a.Volume && !a.FirstVolume) continue;
     SCOPED_TRACE(a.Path);
-    for (const auto& e : fs::directory_iterator(Temp.Path(""))) fs::remove_all(e.path());  // a clean folder each
+    for (const auto& e : fs::directory_iterator(Temp.Path())) fs::remove_all(e.path());  // a clean folder each
     fs::create_directories(Out);
     Log = {};
     Volumes.clear();
@@ -154,7 +154,7 @@ TEST_F(UnRarComponent, EverySampleExtractsOrFailsCleanlyAndStaysUnchanged) {
       }
     }
     // Whatever failed, nothing appeared beside the archives but the target and the journal folder.
-    for (const auto& entry : fs::directory_iterator(Temp.Path("")))
+    for (const auto& entry : fs::directory_iterator(Temp.Path()))
       EXPECT_TRUE(entry.path().filename() == "out" || entry.path().filename() == "data" ||
                   before.count(entry.path().filename().string()))
           << entry.path();
@@ -197,7 +197,7 @@ TEST_F(UnRarComponent, ReadOnlyArchiveIsExtractedAndReadOnlyAgain) {
 TEST_F(UnRarComponent, WithoutOnNextVolumeTheRunStopsSilentlyAtTheBoundary) {
   TRarTestEntry second{"b.txt", "second"};
   second.NewVolumeBefore = true;
-  const auto files = WriteRarArchive(Temp.Path("set.rar"), {{"a.txt", "first"}, second});
+  const auto files = WriteRarArchive(Temp.File("set.rar"), {{"a.txt", "first"}, second});
   ASSERT_EQ(files.size(), 2u);
   TUnRar u;
   Prepare(u, files[0]);
@@ -213,7 +213,7 @@ TEST_F(UnRarComponent, SplitFileIsCheckedAgainstItsLastPart) {
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
   TRarWriterOptions options;
   options.VolumeSize = 1500;
-  const auto files = WriteRarArchive(Temp.Path("split.rar"), {{"big.bin", big}}, options);
+  const auto files = WriteRarArchive(Temp.File("split.rar"), {{"big.bin", big}}, options);
   ASSERT_GE(files.size(), 3u);
   TUnRar u;
   Prepare(u, files[0]);
@@ -227,9 +227,9 @@ TEST_F(UnRarComponent, SplitFileIsCheckedAgainstItsLastPart) {
 TEST_F(UnRarComponent, DamagedDataFailsItsCheck) {
   TRarTestEntry bad{"bad.txt", "damaged"};
   bad.BreakDataCrc = true;
-  WriteRarArchive(Temp.Path("bad.rar"), {{"good.txt", "fine"}, bad});
+  WriteRarArchive(Temp.File("bad.rar"), {{"good.txt", "fine"}, bad});
   TUnRar u;
-  Prepare(u, Temp.Path("bad.rar"));
+  Prepare(u, Temp.File("bad.rar"));
   u.OnEnd = nullptr;
   EXPECT_EQ(u.Extract(), 1);
   ASSERT_EQ(Log.Errors.size(), 1u);
@@ -240,9 +240,9 @@ TEST_F(UnRarComponent, DamagedDataFailsItsCheck) {
 TEST_F(UnRarComponent, EncryptedEntryWithPasswordButNoHandlerReports26517) {
   TRarTestEntry secret{"secret.txt", "xxxxxxxxxxxxxxxx"};
   secret.ExtraFlags = 0x04;
-  WriteRarArchive(Temp.Path("enc.rar"), {secret, {"plain.txt", "plain"}});
+  WriteRarArchive(Temp.File("enc.rar"), {secret, {"plain.txt", "plain"}});
   TUnRar u;
-  Prepare(u, Temp.Path("enc.rar"));
+  Prepare(u, Temp.File("enc.rar"));
   u.SetPassword("password");
   EXPECT_EQ(u.Extract(), 0);
   EXPECT_EQ(Log.Codes(), std::vector<int>{26517});
@@ -254,9 +254,9 @@ TEST_F(UnRarComponent, EncryptedEntryWithPasswordButNoHandlerReports26517) {
 TEST_F(UnRarComponent, EncryptedEntryAsksForEachAttemptAndCountsNoFailedTry) {
   TRarTestEntry secret{"secret.txt", "xxxxxxxxxxxxxxxx"};
   secret.ExtraFlags = 0x04;
-  WriteRarArchive(Temp.Path("enc.rar"), {secret});
+  WriteRarArchive(Temp.File("enc.rar"), {secret});
   TUnRar u;
-  Prepare(u, Temp.Path("enc.rar"));
+  Prepare(u, Temp.File("enc.rar"));
   int asked = 0;
   std::vector<std::string> names;
   u.OnGetPassword = [&](TZipCommon*, const std::string& file, std::string& password, bool& tryAgain) {
@@ -278,9 +278,9 @@ TEST_F(UnRarComponent, EncryptedEntryAsksForEachAttemptAndCountsNoFailedTry) {
 TEST_F(UnRarComponent, GetPasswordWithTryAgainFalseGivesUpAtOnce) {
   TRarTestEntry secret{"secret.txt", "xxxxxxxxxxxxxxxx"};
   secret.ExtraFlags = 0x04;
-  WriteRarArchive(Temp.Path("enc.rar"), {secret});
+  WriteRarArchive(Temp.File("enc.rar"), {secret});
   TUnRar u;
-  Prepare(u, Temp.Path("enc.rar"));
+  Prepare(u, Temp.File("enc.rar"));
   int asked = 0;
   u.OnGetPassword = [&](TZipCommon*, const std::string&, std::string&, bool& tryAgain) {
     ++asked;
@@ -389,13 +389,13 @@ TEST_F(UnRarComponent, NamesThatClimbOutStayInsideTheTarget) {
   TRarTestEntry dir{"..\\..\\up", ""};
   dir.Directory = true;
   dir.Attr = 0x10;
-  WriteRarArchive(Temp.Path("evil.rar"), {{"..\\..\\climb.txt", "1"},
+  WriteRarArchive(Temp.File("evil.rar"), {{"..\\..\\climb.txt", "1"},
                                           {"\\etc\\rooted.txt", "2"},
                                           {"C:\\abs\\drive.txt", "3"},
                                           {"a/../../b/./slash.txt", "4"},
                                           dir});
   TUnRar u;
-  Prepare(u, Temp.Path("evil.rar"));
+  Prepare(u, Temp.File("evil.rar"));
   u.SetCreateStoredDirs(true);
   EXPECT_EQ(u.Extract(), 4);
   const auto files = FilesUnder(Out);
@@ -406,14 +406,14 @@ TEST_F(UnRarComponent, NamesThatClimbOutStayInsideTheTarget) {
   EXPECT_EQ(files.count("a/b/slash.txt"), 1u);
   EXPECT_TRUE(fs::is_directory(Out + "/up"));
   std::set<std::string> top;
-  for (const auto& e : fs::directory_iterator(Temp.Path(""))) top.insert(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(Temp.Path())) top.insert(e.path().filename().string());
   EXPECT_EQ(top, (std::set<std::string>{"evil.rar", "out"}));
 }
 
 TEST_F(UnRarComponent, ConfirmOverwritesWithoutOnFileExistsExtractsNothing) {
-  WriteRarArchive(Temp.Path("two.rar"), {{"a.txt", "a"}, {"b.txt", "b"}});
+  WriteRarArchive(Temp.File("two.rar"), {{"a.txt", "a"}, {"b.txt", "b"}});
   TUnRar u;
-  Prepare(u, Temp.Path("two.rar"));
+  Prepare(u, Temp.File("two.rar"));
   u.SetConfirmOverwrites(true);
   EXPECT_EQ(u.Extract(), 0);
   EXPECT_TRUE(FilesUnder(Out).empty());
@@ -423,9 +423,9 @@ TEST_F(UnRarComponent, ConfirmOverwritesWithoutOnFileExistsExtractsNothing) {
 }
 
 TEST_F(UnRarComponent, ProgressEndsAtAHundredForFileAndArchive) {
-  WriteRarArchive(Temp.Path("p.rar"), {{"a.txt", std::string(3000, 'a')}, {"b.txt", std::string(1000, 'b')}});
+  WriteRarArchive(Temp.File("p.rar"), {{"a.txt", std::string(3000, 'a')}, {"b.txt", std::string(1000, 'b')}});
   TUnRar u;
-  Prepare(u, Temp.Path("p.rar"));
+  Prepare(u, Temp.File("p.rar"));
   std::vector<std::pair<int, int>> steps;
   u.OnProgress = [&](TZipCommon*, std::uint8_t f, std::uint8_t a) { steps.push_back({f, a}); };
   EXPECT_EQ(u.Extract(), 2);
@@ -435,11 +435,11 @@ TEST_F(UnRarComponent, ProgressEndsAtAHundredForFileAndArchive) {
 }
 
 TEST_F(UnRarComponent, WithoutTheLibraryTheRunReports25260) {
-  WriteRarArchive(Temp.Path("a.rar"), {{"a.txt", "a"}});
+  WriteRarArchive(Temp.File("a.rar"), {{"a.txt", "a"}});
   DoneUnRarLibrary();
   ASSERT_FALSE(UnRarLibraryAvailable());
   TUnRar u;
-  Prepare(u, Temp.Path("a.rar"));
+  Prepare(u, Temp.File("a.rar"));
   EXPECT_EQ(u.Extract(), 0);
   EXPECT_EQ(Log.Codes(), std::vector<int>{25260});
   ASSERT_TRUE(InitUnRarLibrary(UNRAR_LIB_DIR));
@@ -461,9 +461,9 @@ TEST_F(UnRarComponent, WithoutAJournalFolderTheArchiveIsNeverWritten) {
 }
 
 TEST_F(UnRarComponent, ANameWithNothingLeftIsReportedAndSkipped) {
-  WriteRarArchive(Temp.Path("dots.rar"), {{"..\\..", "x"}, {"ok.txt", "fine"}});
+  WriteRarArchive(Temp.File("dots.rar"), {{"..\\..", "x"}, {"ok.txt", "fine"}});
   TUnRar u;
-  Prepare(u, Temp.Path("dots.rar"));
+  Prepare(u, Temp.File("dots.rar"));
   EXPECT_EQ(u.Extract(), 1);
   EXPECT_EQ(Log.Codes(), std::vector<int>{25244});
   EXPECT_EQ(FilesUnder(Out).size(), 1u);

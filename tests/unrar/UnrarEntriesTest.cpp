@@ -17,7 +17,7 @@ class UnrarEntries : public ::testing::Test {
   TTempDir Src, Out;
 
   std::string Write(const std::vector<TRarTestEntry>& entries, const TRarWriterOptions& options = {}) {
-    return WriteRarArchive(Src / "test.rar", entries, options).front();
+    return WriteRarArchive(Src.File("test.rar"), entries, options).front();
   }
 };
 
@@ -34,24 +34,24 @@ TEST_F(UnrarEntries, ABrokenHeaderCrcGives12AndStillExtracts) {
   e.BreakHeaderCrc = true;
   e.HostOS = 3;
   e.Attr = 0x20;
-  auto listed = RunArchive(Write({e, File("next.txt", "ok")}), RAR_EXTRACT, Out.Path().string());
+  auto listed = RunArchive(Write({e, File("next.txt", "ok")}), RAR_EXTRACT, Out.Path());
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_EQ(listed[0].ReadResult, ERAR_BAD_DATA);
   EXPECT_STREQ(listed[0].Header.FileName, "patched.txt");
   EXPECT_EQ(listed[0].Header.HostOS, 3u);
   EXPECT_EQ(listed[0].Header.UnpSize, e.Data.size());
   EXPECT_EQ(listed[0].ProcessResult, ERAR_SUCCESS);
-  EXPECT_EQ(ReadFile(Out / "patched.txt"), e.Data);
+  EXPECT_EQ(ReadWholeFile(Out.File("patched.txt")), e.Data);
   EXPECT_EQ(listed[1].ReadResult, ERAR_SUCCESS);
 }
 
 TEST_F(UnrarEntries, ADataCrcMismatchGives12AndKeepsTheCompleteFile) {
   auto e = File("wrong.txt", "the stored CRC does not match this");
   e.BreakDataCrc = true;
-  auto listed = RunArchive(Write({e}), RAR_EXTRACT, Out.Path().string());
+  auto listed = RunArchive(Write({e}), RAR_EXTRACT, Out.Path());
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0].ProcessResult, ERAR_BAD_DATA);
-  EXPECT_EQ(ReadFile(Out / "wrong.txt"), e.Data);
+  EXPECT_EQ(ReadWholeFile(Out.File("wrong.txt")), e.Data);
 }
 
 TEST_F(UnrarEntries, NamesCannotLeaveTheDestination) {
@@ -68,14 +68,14 @@ TEST_F(UnrarEntries, NamesCannotLeaveTheDestination) {
   };
   std::vector<TRarTestEntry> entries;
   for (const auto& c : cases) entries.push_back(File(c.Stored, c.Landing));
-  fs::path dest = Out.Path() / "inner" / "dest";
+  fs::path dest = fs::path(Out.Path()) / "inner" / "dest";
   fs::create_directories(dest);
   auto listed = RunArchive(Write(entries), RAR_EXTRACT, dest.string());
   ASSERT_EQ(listed.size(), std::size(cases));
   for (size_t i = 0; i < listed.size(); ++i) {
     SCOPED_TRACE(cases[i].Stored);
     EXPECT_EQ(listed[i].ProcessResult, ERAR_SUCCESS);
-    EXPECT_EQ(ReadFile((dest / cases[i].Landing).string()), cases[i].Landing);
+    EXPECT_EQ(ReadWholeFile((dest / cases[i].Landing).string()), cases[i].Landing);
   }
   // Nothing appeared beside or above the destination.
   size_t outside = 0;
@@ -85,7 +85,7 @@ TEST_F(UnrarEntries, NamesCannotLeaveTheDestination) {
 }
 
 TEST_F(UnrarEntries, ANameWithNothingLeftIsACreateError) {
-  auto listed = RunArchive(Write({File("..\\..", "x")}), RAR_EXTRACT, Out.Path().string());
+  auto listed = RunArchive(Write({File("..\\..", "x")}), RAR_EXTRACT, Out.Path());
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0].ProcessResult, ERAR_ECREATE);
   EXPECT_TRUE(fs::is_empty(Out.Path()));
@@ -100,11 +100,11 @@ TEST_F(UnrarEntries, DestNameWinsOverDestPath) {
   ASSERT_NE(handle, nullptr);
   RARHeaderData header{};
   ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
-  std::string path = Out / "ignored", name = Out / "sub/renamed.txt";
+  std::string path = Out.File("ignored"), name = Out.File("sub/renamed.txt");
   EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, path.data(), name.data()), ERAR_SUCCESS);
   RARCloseArchive(handle);
-  EXPECT_EQ(ReadFile(name), "by DestName");
-  EXPECT_FALSE(fs::exists(Out / "ignored"));
+  EXPECT_EQ(ReadWholeFile(name), "by DestName");
+  EXPECT_FALSE(fs::exists(Out.File("ignored")));
 }
 
 TEST_F(UnrarEntries, UnicodeNamesAndLargeSizeFields) {
@@ -114,14 +114,14 @@ TEST_F(UnrarEntries, UnicodeNamesAndLargeSizeFields) {
   b.Unicode = true;
   TRarWriterOptions options;
   options.LargeSizes = true;
-  auto listed = RunArchive(Write({a, b}, options), RAR_EXTRACT, Out.Path().string());
+  auto listed = RunArchive(Write({a, b}, options), RAR_EXTRACT, Out.Path());
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_STREQ(listed[0].Header.FileName, "папка/файл.txt");
   EXPECT_STREQ(listed[1].Header.FileName, "emoji 😀.txt");
   EXPECT_EQ(listed[0].Header.Flags & 0x0300u, 0x0300u);
   EXPECT_EQ(listed[0].Header.UnpSize, 8u);
-  EXPECT_EQ(ReadFile(Out / "папка/файл.txt"), "cyrillic");
-  EXPECT_EQ(ReadFile(Out / "emoji 😀.txt"), "astral");
+  EXPECT_EQ(ReadWholeFile(Out.File("папка/файл.txt")), "cyrillic");
+  EXPECT_EQ(ReadWholeFile(Out.File("emoji 😀.txt")), "astral");
 }
 
 TEST_F(UnrarEntries, VersionsDecideWhatCanBeUnpacked) {
@@ -165,13 +165,13 @@ TEST_F(UnrarEntries, EncryptedDataNeedsAPasswordAndIsNotDecryptedYet) {
     if (withPassword) RARSetPassword(handle, password);
     RARHeaderData header{};
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
-    std::string dest = Out.Path().string();
+    std::string dest = Out.Path();
     EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr),
               withPassword ? ERAR_BAD_DATA : ERAR_MISSING_PASSWORD);
     // The same entry may be tried again with a password.
     RARSetPassword(handle, password);
     EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_BAD_DATA);
-    EXPECT_FALSE(fs::exists(Out / "secret.txt"));
+    EXPECT_FALSE(fs::exists(Out.File("secret.txt")));
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
     EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
     RARCloseArchive(handle);
@@ -179,11 +179,11 @@ TEST_F(UnrarEntries, EncryptedDataNeedsAPasswordAndIsNotDecryptedYet) {
 }
 
 TEST_F(UnrarEntries, Rar5EntriesAreListedAsVersion50AndNotUnpacked) {
-  std::string path = Src / "five.rar";
+  std::string path = Src.File("five.rar");
   WriteRar5Archive(path, {{"dir/one.txt", "first"}, {"two.txt", "second entry"}});
   int end = 0;
   unsigned open = 99;
-  auto listed = RunArchive(path, RAR_EXTRACT, Out.Path().string(), &open, &end);
+  auto listed = RunArchive(path, RAR_EXTRACT, Out.Path(), &open, &end);
   EXPECT_EQ(open, 0u);
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_STREQ(listed[0].Header.FileName, "dir/one.txt");
@@ -201,11 +201,11 @@ TEST_F(UnrarEntries, Rar5EntriesAreListedAsVersion50AndNotUnpacked) {
 TEST_F(UnrarEntries, ACancelFromTheDataCallbackRemovesThePartialFile) {
   std::string big(3 << 20, 'z');
   Log().CancelAfterBytes = 1;
-  auto listed = RunArchive(Write({File("big.bin", big)}), RAR_EXTRACT, Out.Path().string());
+  auto listed = RunArchive(Write({File("big.bin", big)}), RAR_EXTRACT, Out.Path());
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0].ProcessResult, ERAR_UNKNOWN);
   EXPECT_EQ(Log().DataCalls, 1);
-  EXPECT_FALSE(fs::exists(Out / "big.bin"));
+  EXPECT_FALSE(fs::exists(Out.File("big.bin")));
 }
 
 TEST_F(UnrarEntries, TheMarkerIsFoundBehindASelfExtractorStub) {
@@ -236,12 +236,12 @@ TEST_F(UnrarEntries, SolidSetsUnpackInOrderWhateverIsSkipped) {
     EXPECT_EQ(RARProcessFile(handle, firstOperation, nullptr, nullptr), ERAR_SUCCESS);
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
     Log().ResetEntry();
-    std::string dest = Out.Path().string();
+    std::string dest = Out.Path();
     EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
     EXPECT_EQ(Log().Crc, 0xc5b7e6a2u);
     EXPECT_EQ(RARReadHeader(handle, &header), ERAR_END_ARCHIVE);
     RARCloseArchive(handle);
-    EXPECT_EQ(FileCrc(Out / "stest2.txt"), 0xc5b7e6a2u);
+    EXPECT_EQ(FileCrc(Out.File("stest2.txt")), 0xc5b7e6a2u);
   }
 }
 
@@ -268,11 +268,11 @@ TEST_F(UnrarEntries, AHeaderPatchedAfterOpeningReadsWith12AndExtracts) {
   ASSERT_EQ(RARReadHeader(handle, &header), ERAR_BAD_DATA);
   EXPECT_EQ(header.HostOS, 3u);
   EXPECT_EQ(header.FileAttr, 0x20u);
-  std::string dest = Out.Path().string();
+  std::string dest = Out.Path();
   EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
   RARCloseArchive(handle);
-  EXPECT_EQ(ReadFile(Out / "tool.sh"), e.Data);
-  auto perms = fs::status(Out / "tool.sh").permissions();
+  EXPECT_EQ(ReadWholeFile(Out.File("tool.sh")), e.Data);
+  auto perms = fs::status(Out.File("tool.sh")).permissions();
   EXPECT_NE(perms & fs::perms::owner_write, fs::perms::none);
   EXPECT_EQ(perms & fs::perms::owner_exec, fs::perms::none);
 }
@@ -289,7 +289,7 @@ TEST_F(UnrarEntries, GeneratedSolidSetsInOneAndSeveralVolumes) {
     TRarWriterOptions options;
     options.Solid = true;
     options.VolumeSize = volumeSize;
-    auto files = WriteRarArchive(src / "solid.rar", entries, options);
+    auto files = WriteRarArchive(src.File("solid.rar"), entries, options);
     RAROpenArchiveData open{};
     open.ArcName = files[0].data();
     open.OpenMode = RAR_OM_EXTRACT;
@@ -301,18 +301,18 @@ TEST_F(UnrarEntries, GeneratedSolidSetsInOneAndSeveralVolumes) {
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
     EXPECT_EQ(Log().VolumeCalls.size(), files.size() - 1);
     EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
-    std::string dest = out.Path().string();
+    std::string dest = out.Path();
     for (size_t i = 1; i < entries.size(); ++i) {
       ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
       EXPECT_EQ(header.FileName, entries[i].Name);
       Log().ResetEntry();
       EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
       EXPECT_EQ(Log().Crc, RarTestCrc(entries[i].Data));
-      EXPECT_EQ(ReadFile(out / entries[i].Name), entries[i].Data);
+      EXPECT_EQ(ReadWholeFile(out.File(entries[i].Name)), entries[i].Data);
     }
     EXPECT_EQ(RARReadHeader(handle, &header), ERAR_END_ARCHIVE);
     RARCloseArchive(handle);
-    EXPECT_FALSE(fs::exists(out / "s1.txt"));
+    EXPECT_FALSE(fs::exists(out.File("s1.txt")));
   }
 }
 
@@ -320,7 +320,7 @@ TEST_F(UnrarEntries, GeneratedSolidSetsInOneAndSeveralVolumes) {
 // entry behind it, more than 4 GiB into the file, is found and unpacked.
 TEST_F(UnrarEntries, AnEntryBeyond4GiBIsSteppedOver) {
   const uint64_t size = (4ull << 30) + 12345;
-  std::string archive = Src / "big.rar";
+  std::string archive = Src.File("big.rar");
   WriteSparseRarArchive(archive, "big.bin", size, 0x12345678, File("after.txt", "behind the hole"));
   RAROpenArchiveData open{};
   open.ArcName = archive.data();
@@ -337,11 +337,11 @@ TEST_F(UnrarEntries, AnEntryBeyond4GiBIsSteppedOver) {
   EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
   ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
   EXPECT_STREQ(header.FileName, "after.txt");
-  std::string dest = Out.Path().string();
+  std::string dest = Out.Path();
   EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
   EXPECT_EQ(RARReadHeader(handle, &header), ERAR_END_ARCHIVE);
   RARCloseArchive(handle);
-  EXPECT_EQ(ReadFile(Out / "after.txt"), "behind the hole");
+  EXPECT_EQ(ReadWholeFile(Out.File("after.txt")), "behind the hole");
 }
 
 TEST_F(UnrarEntries, HandlesAreIndependent) {
@@ -375,11 +375,11 @@ TEST_F(UnrarEntries, OpenFailuresAndNullArguments) {
   RAROpenArchiveData open{};
   EXPECT_EQ(RAROpenArchive(&open), nullptr);
   EXPECT_EQ(open.OpenResult, unsigned(ERAR_EOPEN));
-  std::string missing = Src / "missing.rar";
+  std::string missing = Src.File("missing.rar");
   open.ArcName = missing.data();
   EXPECT_EQ(RAROpenArchive(&open), nullptr);
   EXPECT_EQ(open.OpenResult, unsigned(ERAR_EOPEN));
-  std::string junk = Src / "junk.rar";
+  std::string junk = Src.File("junk.rar");
   std::ofstream(junk) << "this is not an archive at all";
   open.ArcName = junk.data();
   EXPECT_EQ(RAROpenArchive(&open), nullptr);
@@ -389,8 +389,8 @@ TEST_F(UnrarEntries, OpenFailuresAndNullArguments) {
 }
 
 TEST_F(UnrarEntries, AnUnwritableDestinationIsACreateError) {
-  std::ofstream(Out / "blocker") << "a file where a folder should be";
-  auto listed = RunArchive(Write({File("x.txt", "data")}), RAR_EXTRACT, Out / "blocker");
+  std::ofstream(Out.File("blocker")) << "a file where a folder should be";
+  auto listed = RunArchive(Write({File("x.txt", "data")}), RAR_EXTRACT, Out.File("blocker"));
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0].ProcessResult, ERAR_ECREATE);
 }

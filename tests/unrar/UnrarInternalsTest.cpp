@@ -101,7 +101,7 @@ TEST(UnrarInternals, EveryTruncationOfAnArchiveFailsCleanly) {
   entries[1].Name = "\xd0\xb4.txt";
   entries[1].Unicode = true;
   entries[1].Data = "second";
-  std::string image = ReadFile(WriteRarArchive(dir / "t.rar", entries).front());
+  std::string image = ReadWholeFile(WriteRarArchive(dir.File("t.rar"), entries).front());
   for (size_t length = 0; length <= image.size(); ++length) {
     std::vector<uint8_t> copy(image.begin(), image.begin() + long(length));
     int result = 0;
@@ -152,7 +152,7 @@ TEST(UnrarInternals, BigEntriesAreReadInPlaceOrThroughARemovedTemporaryFile) {
     std::string volume;
     ASSERT_EQ(archive->ReadHeader(header, volume), ERAR_SUCCESS);
     EXPECT_EQ(archive->ProcessFile(RAR_EXTRACT, out.Path().c_str(), nullptr), ERAR_SUCCESS);
-    EXPECT_EQ(FileCrc(out / c.Entry), c.Crc);
+    EXPECT_EQ(FileCrc(out.File(c.Entry)), c.Crc);
     size_t files = 0;
     for (auto& p : fs::directory_iterator(out.Path())) files += p.is_regular_file();
     EXPECT_EQ(files, 1u);

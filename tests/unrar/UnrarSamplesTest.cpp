@@ -273,21 +273,21 @@ TEST(UnrarSamples, DamagedDataIsReported) {
 TEST(UnrarSamples, ExtractsIntoTheFolderWithTimesAndModes) {
   TTempDir dir;
   auto listed = RunArchive(TestDataPath("rar/libarchive/test_read_format_rar_compress_normal.rar"), RAR_EXTRACT,
-                           dir.Path().string());
+                           dir.Path());
   ASSERT_EQ(listed.size(), 6u);
   for (const auto& item : listed) EXPECT_EQ(item.ProcessResult, ERAR_SUCCESS) << item.Header.FileName;
-  EXPECT_EQ(FileCrc(dir / "LibarchiveAddingTest.html"), 0x5e05a663u);
-  EXPECT_EQ(FileCrc(dir / "testdir/LibarchiveAddingTest.html"), 0x5e05a663u);
-  EXPECT_EQ(FileCrc(dir / "testdir/test.txt"), 0xbec8a242u);
+  EXPECT_EQ(FileCrc(dir.File("LibarchiveAddingTest.html")), 0x5e05a663u);
+  EXPECT_EQ(FileCrc(dir.File("testdir/LibarchiveAddingTest.html")), 0x5e05a663u);
+  EXPECT_EQ(FileCrc(dir.File("testdir/test.txt")), 0xbec8a242u);
   // A symbolic link is written as a plain file holding its target, never as a link.
-  EXPECT_FALSE(std::filesystem::is_symlink(dir / "testlink"));
-  EXPECT_EQ(FileCrc(dir / "testlink"), 0x11fcd3f1u);
-  EXPECT_TRUE(std::filesystem::is_directory(dir / "testemptydir"));
-  auto perms = std::filesystem::status(dir / "testdir/test.txt").permissions();
+  EXPECT_FALSE(std::filesystem::is_symlink(dir.File("testlink")));
+  EXPECT_EQ(FileCrc(dir.File("testlink")), 0x11fcd3f1u);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("testemptydir")));
+  auto perms = std::filesystem::status(dir.File("testdir/test.txt")).permissions();
   EXPECT_EQ(perms & std::filesystem::perms::all, std::filesystem::perms(0644));
   // 2011-06-26 14:59:06 local time, as the header's DOS time says.
   struct stat st {};
-  ASSERT_EQ(stat((dir / "testdir/test.txt").c_str(), &st), 0);
+  ASSERT_EQ(stat((dir.File("testdir/test.txt")).c_str(), &st), 0);
   struct tm local {};
   time_t when = st.st_mtime;
   localtime_r(&when, &local);
@@ -302,12 +302,12 @@ TEST(UnrarSamples, ReadOnlyEntriesAreExtractedReadOnly) {
   for (const char* name : {"rarfile/rar3-readonly-unix.rar", "rarfile/rar3-readonly-win.rar"}) {
     SCOPED_TRACE(name);
     TTempDir dir;
-    auto listed = RunArchive(TestDataPath(std::string("rar/") + name), RAR_EXTRACT, dir.Path().string());
+    auto listed = RunArchive(TestDataPath(std::string("rar/") + name), RAR_EXTRACT, dir.Path());
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[0].ProcessResult, ERAR_SUCCESS);
-    auto perms = std::filesystem::status(dir / "ro_dir/ro_file.txt").permissions();
+    auto perms = std::filesystem::status(dir.File("ro_dir/ro_file.txt")).permissions();
     EXPECT_EQ(perms & std::filesystem::perms::owner_write, std::filesystem::perms::none);
-    EXPECT_EQ(ReadFile(dir / "ro_dir/ro_file.txt").size(), 9u);
+    EXPECT_EQ(ReadWholeFile(dir.File("ro_dir/ro_file.txt")).size(), 9u);
   }
 }
 

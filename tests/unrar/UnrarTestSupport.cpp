@@ -12,22 +12,6 @@ std::string TestDataPath(const std::string& relative) {
   return std::string(root ? root : "/work/shared/testdata") + "/" + relative;
 }
 
-TTempDir::TTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "unrar-test-XXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
-  Dir = name.data();
-}
-
-TTempDir::~TTempDir() {
-  std::error_code ec;
-  // Extracted files may be read-only; make them removable first.
-  for (auto& entry : std::filesystem::recursive_directory_iterator(Dir, ec))
-    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(Dir, ec);
-}
-
 TCallbackLog& Log() {
   static TCallbackLog log;
   return log;
@@ -82,15 +66,8 @@ std::vector<TListed> RunArchive(const std::string& path, int operation, const st
   return listed;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 uint32_t FileCrc(const std::string& path, bool* exists) {
   if (exists) *exists = std::filesystem::exists(path);
-  std::string data = ReadFile(path);
+  std::string data = ReadWholeFile(path);
   return libdeflate_crc32(0, data.data(), data.size());
 }

@@ -7,20 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "unrar/unrar.h"
 
 std::string TestDataPath(const std::string& relative);
 
-class TTempDir {
- public:
-  TTempDir();
-  ~TTempDir();
-  const std::filesystem::path& Path() const { return Dir; }
-  std::string operator/(const std::string& name) const { return (Dir / name).string(); }
-
- private:
-  std::filesystem::path Dir;
-};
 
 struct TCallbackLog {
   uint32_t Crc = 0;
@@ -56,4 +47,3 @@ std::vector<TListed> RunArchive(const std::string& path, int operation, const st
                                 unsigned* openResult = nullptr, int* endResult = nullptr);
 
 uint32_t FileCrc(const std::string& path, bool* exists = nullptr);
-std::string ReadFile(const std::string& path);

@@ -12,7 +12,7 @@ namespace {
 constexpr uint32_t BigFileCrc = 0x509ad74c, SmallFileCrc = 0xd08a1f86;
 
 void CopySet(const std::vector<std::string>& names, const TTempDir& dir) {
-  for (const auto& name : names) fs::copy_file(TestDataPath("rar/rarfile/" + name), dir / name);
+  for (const auto& name : names) fs::copy_file(TestDataPath("rar/rarfile/" + name), dir.File(name));
 }
 
 class UnrarVolumes : public ::testing::Test {
@@ -30,14 +30,14 @@ TEST_F(UnrarVolumes, BothNamingsExtractWithANotifyPerVolume) {
     Log() = TCallbackLog{};
     TTempDir src, out;
     CopySet(c.Files, src);
-    auto listed = RunArchive(src / c.Files[0], RAR_EXTRACT, out.Path().string());
+    auto listed = RunArchive(src.File(c.Files[0]), RAR_EXTRACT, out.Path());
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[0].ProcessResult, ERAR_SUCCESS);
     EXPECT_EQ(listed[1].ProcessResult, ERAR_SUCCESS);
-    EXPECT_EQ(FileCrc(out / "vols/bigfile.txt"), BigFileCrc);
-    EXPECT_EQ(FileCrc(out / "vols/smallfile.txt"), SmallFileCrc);
-    std::vector<std::pair<int, std::string>> expected = {{RAR_VOL_NOTIFY, src / c.Files[1]},
-                                                         {RAR_VOL_NOTIFY, src / c.Files[2]}};
+    EXPECT_EQ(FileCrc(out.File("vols/bigfile.txt")), BigFileCrc);
+    EXPECT_EQ(FileCrc(out.File("vols/smallfile.txt")), SmallFileCrc);
+    std::vector<std::pair<int, std::string>> expected = {{RAR_VOL_NOTIFY, src.File(c.Files[1])},
+                                                         {RAR_VOL_NOTIFY, src.File(c.Files[2])}};
     EXPECT_EQ(Log().VolumeCalls, expected);
   }
 }
@@ -45,18 +45,18 @@ TEST_F(UnrarVolumes, BothNamingsExtractWithANotifyPerVolume) {
 TEST_F(UnrarVolumes, AMissingVolumeIsAskedForAndTheGivenNameUsed) {
   TTempDir src, out;
   CopySet({"rar3-old.rar", "rar3-old.r00", "rar3-old.r01"}, src);
-  std::string moved = src / "elsewhere.bin";
-  fs::rename(src / "rar3-old.r00", moved);
+  std::string moved = src.File("elsewhere.bin");
+  fs::rename(src.File("rar3-old.r00"), moved);
   Log().OnVolume = [&](std::string& name, int mode) {
     if (mode == RAR_VOL_ASK) name = moved;
     return 1;
   };
-  auto listed = RunArchive(src / "rar3-old.rar", RAR_EXTRACT, out.Path().string());
+  auto listed = RunArchive(src.File("rar3-old.rar"), RAR_EXTRACT, out.Path());
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_EQ(listed[0].ProcessResult, ERAR_SUCCESS);
-  EXPECT_EQ(FileCrc(out / "vols/bigfile.txt"), BigFileCrc);
+  EXPECT_EQ(FileCrc(out.File("vols/bigfile.txt")), BigFileCrc);
   std::vector<std::pair<int, std::string>> expected = {
-      {RAR_VOL_ASK, src / "rar3-old.r00"}, {RAR_VOL_NOTIFY, moved}, {RAR_VOL_NOTIFY, src / "rar3-old.r01"}};
+      {RAR_VOL_ASK, src.File("rar3-old.r00")}, {RAR_VOL_NOTIFY, moved}, {RAR_VOL_NOTIFY, src.File("rar3-old.r01")}};
   EXPECT_EQ(Log().VolumeCalls, expected);
 }
 
@@ -64,16 +64,16 @@ TEST_F(UnrarVolumes, AMissingVolumeIsAskedForAndTheGivenNameUsed) {
 TEST_F(UnrarVolumes, AnsweringWithAVolumeAlreadyReadStops) {
   TTempDir src, out;
   CopySet({"rar3-old.rar", "rar3-old.r00"}, src);
-  std::string first = src / "rar3-old.r00";
+  std::string first = src.File("rar3-old.r00");
   Log().OnVolume = [&](std::string& name, int) {
     name = first;
     return 1;
   };
-  auto listed = RunArchive(src / "rar3-old.rar", RAR_EXTRACT, out.Path().string());
+  auto listed = RunArchive(src.File("rar3-old.rar"), RAR_EXTRACT, out.Path());
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0].ProcessResult, ERAR_EOPEN);
   EXPECT_LE(Log().VolumeCalls.size(), 3u);
-  EXPECT_FALSE(fs::exists(out / "vols/bigfile.txt"));
+  EXPECT_FALSE(fs::exists(out.File("vols/bigfile.txt")));
 }
 
 // Refusing in either mode stops with 15, leaves no partial file and ends the listing.
@@ -83,16 +83,16 @@ TEST_F(UnrarVolumes, ARefusedVolumeStopsWithoutLeavingAPartialFile) {
     Log() = TCallbackLog{};
     TTempDir src, out;
     CopySet({"rar3-old.rar", "rar3-old.r00", "rar3-old.r01"}, src);
-    if (refusedMode == RAR_VOL_ASK) fs::remove(src / "rar3-old.r01");
+    if (refusedMode == RAR_VOL_ASK) fs::remove(src.File("rar3-old.r01"));
     Log().OnVolume = [&](std::string& name, int mode) {
       return mode == refusedMode && name.find(".r01") != std::string::npos ? 0 : 1;
     };
     int end = 0;
-    auto listed = RunArchive(src / "rar3-old.rar", RAR_EXTRACT, out.Path().string(), nullptr, &end);
+    auto listed = RunArchive(src.File("rar3-old.rar"), RAR_EXTRACT, out.Path(), nullptr, &end);
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].ProcessResult, ERAR_EOPEN);
     EXPECT_EQ(end, ERAR_EOPEN);
-    EXPECT_FALSE(fs::exists(out / "vols/bigfile.txt"));
+    EXPECT_FALSE(fs::exists(out.File("vols/bigfile.txt")));
   }
 }
 
@@ -100,18 +100,18 @@ TEST_F(UnrarVolumes, WithoutACallbackAMissingVolumeFailsCleanly) {
   TTempDir src, out;
   CopySet({"rar3-vols.part1.rar", "rar3-vols.part2.rar"}, src);
   RAROpenArchiveData open{};
-  std::string name = src / "rar3-vols.part1.rar";
+  std::string name = src.File("rar3-vols.part1.rar");
   open.ArcName = name.data();
   open.OpenMode = RAR_OM_EXTRACT;
   void* handle = RAROpenArchive(&open);
   ASSERT_NE(handle, nullptr);
   RARHeaderData header{};
   ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
-  std::string dest = out.Path().string();
+  std::string dest = out.Path();
   EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_EOPEN);
   EXPECT_EQ(RARReadHeader(handle, &header), ERAR_EOPEN);
   EXPECT_EQ(RARCloseArchive(handle), ERAR_SUCCESS);
-  EXPECT_FALSE(fs::exists(out / "vols/bigfile.txt"));
+  EXPECT_FALSE(fs::exists(out.File("vols/bigfile.txt")));
 }
 
 TEST_F(UnrarVolumes, SkippingASplitFileWalksOnToTheNextEntry) {
@@ -130,12 +130,12 @@ TEST_F(UnrarVolumes, SkippingASplitFileWalksOnToTheNextEntry) {
   ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
   EXPECT_STREQ(header.FileName, "vols/smallfile.txt");
   EXPECT_EQ(std::string(header.ArcName), TestDataPath("rar/rarfile/rar3-vols.part3.rar"));
-  std::string dest = out.Path().string();
+  std::string dest = out.Path();
   EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
   EXPECT_EQ(RARReadHeader(handle, &header), ERAR_END_ARCHIVE);
   RARCloseArchive(handle);
-  EXPECT_EQ(FileCrc(out / "vols/smallfile.txt"), SmallFileCrc);
-  EXPECT_FALSE(fs::exists(out / "vols/bigfile.txt"));
+  EXPECT_EQ(FileCrc(out.File("vols/smallfile.txt")), SmallFileCrc);
+  EXPECT_FALSE(fs::exists(out.File("vols/bigfile.txt")));
   EXPECT_EQ(Log().VolumeCalls.size(), 2u);
 }
 
@@ -176,19 +176,19 @@ TEST_F(UnrarVolumes, GeneratedSetsWithBoundariesBetweenAndInsideFiles) {
     options.VolumeSize = 2200;
     options.NewNaming = c.NewNaming;
     options.PartDigits = c.Digits;
-    auto files = WriteRarArchive(src / c.Names[0], entries, options);
+    auto files = WriteRarArchive(src.File(c.Names[0]), entries, options);
     ASSERT_EQ(files.size(), c.Names.size());
-    for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(files[i], src / c.Names[i]);
+    for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(files[i], src.File(c.Names[i]));
 
-    auto listed = RunArchive(files[0], RAR_EXTRACT, out.Path().string());
+    auto listed = RunArchive(files[0], RAR_EXTRACT, out.Path());
     ASSERT_EQ(listed.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
       EXPECT_EQ(listed[i].ProcessResult, ERAR_SUCCESS);
       EXPECT_EQ(listed[i].DataCrc, RarTestCrc(entries[i].Data));
     }
     EXPECT_EQ(std::string(listed[1].Header.ArcName), files[1]);
-    EXPECT_EQ(ReadFile(out / "dir/second.txt"), entries[1].Data);
-    EXPECT_EQ(ReadFile(out / "third.bin"), entries[2].Data);
+    EXPECT_EQ(ReadWholeFile(out.File("dir/second.txt")), entries[1].Data);
+    EXPECT_EQ(ReadWholeFile(out.File("third.bin")), entries[2].Data);
     ASSERT_EQ(Log().VolumeCalls.size(), 3u);
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(Log().VolumeCalls[i], std::make_pair(int(RAR_VOL_NOTIFY), files[i + 1]));
   }
@@ -204,15 +204,15 @@ TEST_F(UnrarVolumes, AForeignContinuationIsBadData) {
   other[0].Data = Pattern(3000, 'y');
   TRarWriterOptions options;
   options.VolumeSize = 1500;
-  auto files = WriteRarArchive(src / "a.rar", one, options);
+  auto files = WriteRarArchive(src.File("a.rar"), one, options);
   TTempDir src2;
-  auto foreign = WriteRarArchive(src2 / "a.rar", other, options);
+  auto foreign = WriteRarArchive(src2.File("a.rar"), other, options);
   ASSERT_GE(files.size(), 2u);
   fs::copy_file(foreign[1], files[1], fs::copy_options::overwrite_existing);
-  auto listed = RunArchive(files[0], RAR_EXTRACT, out.Path().string());
+  auto listed = RunArchive(files[0], RAR_EXTRACT, out.Path());
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0].ProcessResult, ERAR_BAD_DATA);
-  EXPECT_FALSE(fs::exists(out / "one.bin"));
+  EXPECT_FALSE(fs::exists(out.File("one.bin")));
 }
 
 }  // namespace
