@@ -335,6 +335,7 @@ private:
   void InstallUnRarHandlers();
   void CreateUnRarComponents();
   bool haltLogged_ = false;  // "User halted operation" was logged for the running extraction
+  void LogHalt();
   TRarOptions RarOptions();
   void InstallListBox1Drawing();
   void FitWindowToList(int extent);

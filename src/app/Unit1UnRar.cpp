@@ -149,6 +149,15 @@ bool TForm1::CheckRarVersion(const QString& archive) {
   return RarVersionOk;
 }
 
+void TForm1::LogHalt() {
+  // Once per extraction: every later event would otherwise log it again.
+  if (haltLogged_) return;
+  haltLogged_ = true;
+  GradProgress1->SetPosition(0);
+  ShowProgress(false);
+  Memo2->appendPlainText(QStringLiteral("User halted operation"));
+}
+
 void TForm1::UnRar1Activate(TZipCommon*) {}
 
 void TForm1::UnRar1Begin(TZipCommon*, const std::string&, std::int32_t, bool&) {}
@@ -156,12 +165,7 @@ void TForm1::UnRar1Begin(TZipCommon*, const std::string&, std::int32_t, bool&) {
 void TForm1::UnRar1Progress(TZipCommon*, std::uint8_t, std::uint8_t ProgressByArchive) {
   if (Halted) {
     // The halt ends the run: Cancel is set once, which the component reports as 25443.
-    if (!haltLogged_) {
-      haltLogged_ = true;
-      GradProgress1->SetPosition(0);
-      ShowProgress(false);
-      Memo2->appendPlainText(QStringLiteral("User halted operation"));
-    }
+    LogHalt();
     if (!UnRar1->Cancel()) UnRar1->SetCancel(true);
     return;
   }
@@ -174,12 +178,7 @@ void TForm1::UnRar1NextVolume(TZipCommon*, std::string& VolumeName, const std::s
                               bool& Cancel) {
   Cancel = false;
   if (Halted) {
-    if (!haltLogged_) {
-      haltLogged_ = true;
-      GradProgress1->SetPosition(0);
-      ShowProgress(false);
-      Memo2->appendPlainText(QStringLiteral("User halted operation"));
-    }
+    LogHalt();
     Cancel = true;  // never wait for another volume once halted
     return;
   }
@@ -199,12 +198,7 @@ void TForm1::UnRar1Error(TZipCommon*, const std::string& FileName, const std::st
   for (const std::string& line : RarErrorLines(FileName, ExtendedMsg, ECode)) {
     Memo2->appendPlainText(FromLocal(line));
   }
-  if (Halted && !haltLogged_) {
-    haltLogged_ = true;
-    GradProgress1->SetPosition(0);
-    ShowProgress(false);
-    Memo2->appendPlainText(QStringLiteral("User halted operation"));
-  }
+  if (Halted) LogHalt();
 }
 
 void TForm1::BrowseDirectoryDlg1Create(TBrowseDirectoryDlg* Sender) {

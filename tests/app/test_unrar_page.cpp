@@ -19,6 +19,26 @@
 
 namespace {
 
+// Acts on the window's folder dialog once it is shown.
+void OnFolderDialog(TForm1& form, std::function<void(TBrowseDirectoryDlg*)> action) {
+  auto* poll = new QTimer(&form);
+  QObject::connect(poll, &QTimer::timeout, [&form, poll, action] {
+    if (form.BrowseDirectoryDlg1->DialogHandle() == nullptr) return;
+    poll->stop();
+    poll->deleteLater();
+    action(form.BrowseDirectoryDlg1);
+  });
+  poll->start(5);
+}
+
+// Confirms the folder dialog, with a typed folder when one is given.
+void AcceptFolder(TForm1& form, const std::string& typed = {}) {
+  OnFolderDialog(form, [typed](TBrowseDirectoryDlg* dlg) {
+    if (!typed.empty()) dlg->EditBox()->setText(QString::fromStdString(typed));
+    dlg->DialogHandle()->findChild<QPushButton*>("OK")->click();
+  });
+}
+
 struct TUnRarPage : TWindowFixture {
   std::unique_ptr<TForm1> Form;
   std::string Dl;
@@ -39,23 +59,10 @@ struct TUnRarPage : TWindowFixture {
     Form->FilterComboBox2->setCurrentIndex(3);  // all files
     Form->FileListBox3->SetFileName(Q(name));
   }
-  // Acts on the folder dialog once it is shown.
   void OnFolderDialog(std::function<void(TBrowseDirectoryDlg*)> action) {
-    auto* poll = new QTimer(Form.get());
-    QObject::connect(poll, &QTimer::timeout, [this, poll, action] {
-      if (Form->BrowseDirectoryDlg1->DialogHandle() == nullptr) return;
-      poll->stop();
-      poll->deleteLater();
-      action(Form->BrowseDirectoryDlg1);
-    });
-    poll->start(5);
+    ::OnFolderDialog(*Form, std::move(action));
   }
-  void AcceptFolder(const std::string& typed = {}) {
-    OnFolderDialog([typed](TBrowseDirectoryDlg* dlg) {
-      if (!typed.empty()) dlg->EditBox()->setText(QString::fromStdString(typed));
-      dlg->DialogHandle()->findChild<QPushButton*>("OK")->click();
-    });
-  }
+  void AcceptFolder(const std::string& typed = {}) { ::AcceptFolder(*Form, typed); }
   QStringList Memo() const { return Form->Memo2->toPlainText().split('\n'); }
 };
 
@@ -128,6 +135,25 @@ TEST_F(TUnRarPage, CancellingAMissingVolumeStopsTheSet) {
   EXPECT_FALSE(FileExists(Dl + "/out/b.bin"));
 }
 
+TEST_F(TUnRarPage, HaltEndsTheExtraction) {
+  std::vector<TRarTestEntry> entries;
+  for (int i = 0; i < 20; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", std::string(200000, 'x')});
+  WriteRarArchive(Dl + "/many.rar", entries);
+  Choose("many.rar");
+  AcceptFolder(Dl + "/out");
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [this] {
+    if (Form->TallyraStatus->text().startsWith("Extracting ")) Form->GradBtn10->click();
+  });
+  poll.start(0);
+  Form->GradBtn9Click();
+  const QStringList memo = Memo();
+  EXPECT_EQ(memo.count("User halted operation"), 1);
+  EXPECT_TRUE(memo.contains("Error#: 25443"));
+  EXPECT_NE(memo.last(), "Extracted 20 files");
+  EXPECT_FALSE(Form->GradProgress1->isVisibleTo(Form.get()));
+}
+
 TEST_F(TUnRarPage, UnpackVersion30IsIncompatible) {
   WriteRarArchive(Dl + "/new.rar", Entries(30));
   Choose("new.rar");
@@ -165,13 +191,7 @@ TEST_F(TWindowFixture, ACheckWithUnrarAfterSfvExtractsTheSet) {
                                                           .rightJustified(8, '0').toStdString()) + "\r\n");
   Dir.Write("tallyra.ini", "[Options]\r\nUnrarAfterSFV=1\r\n");
   auto form = Open({"/C", Q(dl + "/set.sfv")});
-  auto* poll = new QTimer(form.get());
-  QObject::connect(poll, &QTimer::timeout, [&] {
-    if (form->BrowseDirectoryDlg1->DialogHandle() == nullptr) return;
-    poll->stop();
-    form->BrowseDirectoryDlg1->DialogHandle()->findChild<QPushButton*>("OK")->click();
-  });
-  poll->start(5);
+  AcceptFolder(*form);
   ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(dl + "/set/inside.txt"); }, 5000));
   EXPECT_EQ(ReadWholeFile(dl + "/set/inside.txt"), "the content");
   EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet5);
@@ -190,13 +210,7 @@ TEST_F(TWindowFixture, ARealThreeVolumeSetCheckedThenExtracted) {
   Dir.Write("dl/rar3-vols.part1.sfv", sfv);
   Dir.Write("tallyra.ini", "[Options]\r\nUnrarAfterSFV=1\r\n");
   auto form = Open({"/C", Q(dl + "/rar3-vols.part1.sfv")});
-  auto* poll = new QTimer(form.get());
-  QObject::connect(poll, &QTimer::timeout, [&] {
-    if (form->BrowseDirectoryDlg1->DialogHandle() == nullptr) return;
-    poll->stop();
-    form->BrowseDirectoryDlg1->DialogHandle()->findChild<QPushButton*>("OK")->click();
-  });
-  poll->start(5);
+  AcceptFolder(*form);
   ASSERT_TRUE(QTest::qWaitFor([&] { return form->Memo2->toPlainText().contains("files\n") ||
                                            form->Memo2->toPlainText().endsWith(" files"); }, 8000));
   EXPECT_EQ(form->Memo2->toPlainText().split('\n'),
