@@ -1,21 +1,11 @@
 #include "app/CommandLine.h"
 
 #include "platform/FileSystem.h"
-
-#include <algorithm>
-#include <cctype>
-
-namespace {
-std::string Upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return s;
-}
-}  // namespace
+#include "platform/Text.h"
 
 TStartPlan DispatchCommandLine(const std::string& cmdSwitch, const std::string& cmdFile) {
   TStartPlan plan;
-  const std::string upper = Upper(cmdSwitch);
+  const std::string upper = UpperCase(cmdSwitch);
   if (upper == "/C" || upper == "/M") {
     if (!FileExists(cmdFile)) return plan;
     plan.Request = upper == "/C" ? TStartRequest::Check : TStartRequest::Create;
@@ -29,4 +19,4 @@ TStartPlan DispatchCommandLine(const std::string& cmdSwitch, const std::string& 
   return plan;
 }
 
-bool IsTraceSwitch(const std::string& cmdSwitch) { return Upper(cmdSwitch) == "DEBUG"; }
+bool IsTraceSwitch(const std::string& cmdSwitch) { return UpperCase(cmdSwitch) == "DEBUG"; }

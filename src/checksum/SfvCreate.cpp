@@ -4,17 +4,7 @@
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
-
-#include <algorithm>
-#include <cctype>
-
-namespace {
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-}  // namespace
+#include "platform/Text.h"
 
 std::string SfvPathForRule(int rule, const std::string& folder, const std::string& firstName,
                            const std::string& customName) {
@@ -23,7 +13,7 @@ std::string SfvPathForRule(int rule, const std::string& folder, const std::strin
     case nrFirstSelected:
       return d + ChangeFileExt(firstName, ".sfv");
     case nrCustomName:
-      return d + (Lower(ExtractFileExt(customName)) == ".sfv" ? customName : customName + ".sfv");
+      return d + (LowerCase(ExtractFileExt(customName)) == ".sfv" ? customName : customName + ".sfv");
     default: {
       // The folder's last component; the root has none, which gives ".sfv".
       std::string trimmed = d.substr(0, d.empty() ? 0 : d.size() - 1);
@@ -34,15 +24,13 @@ std::string SfvPathForRule(int rule, const std::string& folder, const std::strin
 
 std::string SetStem(const std::string& path) {
   const std::string name = ExtractFileName(path);
-  return Lower(name.substr(0, name.size() - ExtractFileExt(name).size()));
+  return LowerCase(name.substr(0, name.size() - ExtractFileExt(name).size()));
 }
 
 bool IsInFileSet(const std::string& path, const std::string& cmdSwitch, const std::string& cmdFile) {
   const std::string a = SetStem(LongPathName(path));
   const std::string b = SetStem(cmdFile);
-  std::string upper = cmdSwitch;
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const std::string upper = UpperCase(cmdSwitch);
   if (upper == "/C" || upper == "/M") return FileExists(cmdFile) && a == b;
   return a == b;
 }

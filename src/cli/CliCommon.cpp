@@ -1,22 +1,15 @@
 #include "cli/CliCommon.h"
 
 #include "app/Version.h"
+#include "platform/Text.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cctype>
 #include <csignal>
 #include <filesystem>
 
 namespace {
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void OnInterrupt(int) { interrupted = 1; }
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
 }  // namespace
 
 bool CliHalted() { return interrupted != 0; }
@@ -43,7 +36,7 @@ std::vector<std::string> ListFolderFiles(const std::string& folder) {
     names.push_back(name);
   }
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    const std::string la = Lower(a), lb = Lower(b);
+    const std::string la = LowerCase(a), lb = LowerCase(b);
     return la != lb ? la < lb : a < b;
   });
   return names;
