@@ -2,7 +2,9 @@
 #include "app/Unit1.h"
 
 #include <QApplication>
+#include <QDirIterator>
 #include <QFile>
+#include <QIcon>
 
 namespace {
 
@@ -29,6 +31,13 @@ int main(int argc, char* argv[]) {
   TApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tallyra"));
   QApplication::setApplicationDisplayName(QStringLiteral("Tallyra"));
+  // The desktop entry's id, so that desktops match the window with its menu entry and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("tallyra"));
+  QIcon icon;
+  QDirIterator sizes(QStringLiteral(":/icons"), {QStringLiteral("tallyra.png")}, QDir::Files,
+                     QDirIterator::Subdirectories);
+  while (sizes.hasNext()) icon.addFile(sizes.next());
+  QApplication::setWindowIcon(icon);
 
   TFormServices services;
   services.Paths = ResolveProgramPaths();

@@ -1,6 +1,7 @@
 #include "archive/aknUnRarDll.h"
 
 #include <dlfcn.h>
+#include <filesystem>
 #include <mutex>
 
 namespace {
@@ -68,10 +69,17 @@ bool InitUnRarLibrary(const std::string& exeDir) {
   TLoaded& l = Loaded();
   std::lock_guard<std::mutex> guard(l.Lock);
   if (l.Users++ > 0) return l.Available;
-  std::string local = exeDir;
-  if (!local.empty() && local.back() != '/') local += '/';
   // A path with a separator makes dlopen take exactly that file; the plain name searches.
-  if (!(!exeDir.empty() && TryLoad(l, local + "libunrar.so"))) TryLoad(l, "libunrar.so");
+  // An installed copy keeps its private library in PREFIX/lib/tallyra beside PREFIX/bin,
+  // found from the program's own folder, never through the loader's search path.
+  if (!exeDir.empty()) {
+    std::string local = exeDir;
+    if (local.back() != '/') local += '/';
+    if (TryLoad(l, local + "libunrar.so")) return true;
+    const std::string installed = std::filesystem::path(local + "../lib/tallyra/libunrar.so").lexically_normal();
+    if (TryLoad(l, installed)) return true;
+  }
+  TryLoad(l, "libunrar.so");
   return l.Available;
 }
 

@@ -35,7 +35,8 @@ struct TUnRarLibrary {
   void(UNRAR_CALL* SetPassword)(void*, char*);
 };
 
-// Counted: loads libunrar.so from exeDir, then by its plain name. True when it is available.
+// Counted: loads libunrar.so from exeDir, then from exeDir/../lib/tallyra (the installed
+// layout), then by its plain name. True when it is available.
 bool InitUnRarLibrary(const std::string& exeDir);
 void DoneUnRarLibrary();
 bool UnRarLibraryAvailable();

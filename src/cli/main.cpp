@@ -1,5 +1,6 @@
 // tallyra-cli: SFV creation and checking, and RAR extraction, without the window, through
 // the same engines.
+#include "app/Version.h"
 #include "cli/CliCommon.h"
 
 #include <iostream>
@@ -9,6 +10,7 @@
 namespace {
 void Usage(std::ostream& out) {
   out << "usage: tallyra-cli COMMAND [ARGS...]\n"
+         "       tallyra-cli --version\n"
          "\n"
          "commands:\n"
          "  create   write an SFV file for files of one folder (see: tallyra-cli create --help)\n"
@@ -27,6 +29,11 @@ int main(int argc, char** argv) {
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "--help" || command == "-h" || command == "help") {
     Usage(std::cout);
+    return ceOk;
+  }
+  if (command == "--version") {
+    const TFileVersion v = ProgramVersion();
+    std::cout << "tallyra-cli " << v.Major << '.' << v.Minor << '.' << v.Release << '.' << v.Build << "\n";
     return ceOk;
   }
   if (command == "create") return RunCreate(rest);

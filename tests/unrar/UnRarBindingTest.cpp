@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <libdeflate.h>
+#include <unistd.h>
+#include <vector>
 
 #include "archive/aknUnRarDll.h"
 
@@ -58,6 +60,44 @@ TEST(UnRarBinding, LoadsFromTheProgramFolderAndReachesTheRunningExtractor) {
   EXPECT_EQ(lib.CloseArchive(handle), ERAR_SUCCESS);
   DoneUnRarLibrary();
   EXPECT_FALSE(UnRarLibraryAvailable());
+}
+
+// Where each copy of the library sits decides which one loads: the program's own folder
+// first, then PREFIX/lib/tallyra of an installed copy; never a folder above the program.
+TEST(UnRarBinding, LooksInTheProgramFolderThenInTheInstalledLibraryFolder) {
+  const struct {
+    std::vector<std::string> Copies;  // relative to a scratch prefix; the program is bin/tallyra
+    const char* Loaded;               // the copy that must load
+  } cases[] = {
+      {{"bin/libunrar.so"}, "bin/libunrar.so"},
+      {{"lib/tallyra/libunrar.so"}, "lib/tallyra/libunrar.so"},
+      {{"bin/libunrar.so", "lib/tallyra/libunrar.so"}, "bin/libunrar.so"},
+  };
+  if (void* system = dlopen("libunrar.so", RTLD_NOW)) {
+    dlclose(system);
+    GTEST_SKIP() << "a libunrar.so is installed on the search path";
+  }
+  const std::filesystem::path built = std::filesystem::path(UNRAR_LIBRARY_DIR) / "libunrar.so";
+  const std::filesystem::path prefix =
+      std::filesystem::temp_directory_path() / ("unrar-layout-" + std::to_string(getpid()));
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(prefix);
+    std::filesystem::create_directories(prefix / "bin");
+    for (const std::string& copy : c.Copies) {
+      std::filesystem::create_directories((prefix / copy).parent_path());
+      std::filesystem::copy_file(built, prefix / copy);
+    }
+    EXPECT_TRUE(InitUnRarLibrary((prefix / "bin").string())) << c.Loaded;
+    EXPECT_EQ(UnRarLibraryPath(), (prefix / c.Loaded).string());
+    DoneUnRarLibrary();
+    std::filesystem::remove_all(prefix);
+  }
+  // The program's parent folder is not a place the library is taken from.
+  std::filesystem::create_directories(prefix / "bin");
+  std::filesystem::copy_file(built, prefix / "libunrar.so");
+  EXPECT_FALSE(InitUnRarLibrary((prefix / "bin").string()));
+  DoneUnRarLibrary();
+  std::filesystem::remove_all(prefix);
 }
 
 TEST(UnRarBinding, InitialisationIsCounted) {
