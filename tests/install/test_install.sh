@@ -35,10 +35,15 @@ cli=$prefix/bin/tallyra-cli
 out=$("$cli" --version)
 [ "$out" = "tallyra-cli $version" ] || fail "tallyra-cli --version printed '$out'"
 
-# The metadata's newest release is the version being installed (without the build number).
+# The metadata's newest release and the manual pages name the version being installed
+# (without the build number).
 release=$(grep -o '<release version="[^"]*"' "$prefix/share/metainfo/org.example.tallyra.metainfo.xml" |
           head -n 1 | cut -d'"' -f2)
 [ "$release" = "${version%.*}" ] || fail "metainfo names release '$release', the build is $version"
+for page in tallyra tallyra-cli; do
+  grep -q "^\.TH .* \"Tallyra ${version%.*}\"" "$prefix/share/man/man1/$page.1" ||
+    fail "the manual page $page.1 does not name Tallyra ${version%.*}"
+done
 
 # The CLI on a set and an SFV file written by another tool.
 mkdir -p "$scratch/set"
