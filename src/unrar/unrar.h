@@ -62,6 +62,7 @@ extern "C" {
 #define ERAR_SMALL_BUF 20
 #define ERAR_UNKNOWN 21
 #define ERAR_MISSING_PASSWORD 22
+#define ERAR_BAD_PASSWORD 24
 
 #define RAR_OM_LIST 0
 #define RAR_OM_EXTRACT 1
