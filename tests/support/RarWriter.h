@@ -28,11 +28,11 @@ struct TRarTestEntry {
   bool NewVolumeBefore = false;  // the previous volume ends right before this entry
   // Non-empty: the data is encrypted as RAR 2.9-4.x does (AES-128-CBC, flags 0x04 and 0x400
   // with Salt), padded to 16 bytes; the header keeps the plain size and CRC.
-  std::string Password;
+  std::string Password{};
   TRarTestSalt Salt = {0x51, 0x7e, 0x04, 0x9a, 0xc2, 0x33, 0x1d, 0x68};
   // Set: the data is written as this returns it (another cipher, supplied by the test), with
   // flag 0x04; the header keeps the plain size and CRC.
-  std::function<std::string(const std::string&)> Encrypt;
+  std::function<std::string(const std::string&)> Encrypt{};
 };
 
 struct TRarWriterOptions {
