@@ -85,9 +85,17 @@ bool TRarBlockReader::ReadHeader4(std::vector<uint8_t>& header, uint64_t& stored
   uint8_t first[16];
   if (Source.ReadAt(Pos, salt, sizeof salt) != sizeof salt || Source.ReadAt(Pos + sizeof salt, first, 16) != 16)
     return false;
-  // Until one header has decrypted to a valid one, a failure means the password is wrong.
-  if (!HeaderDecrypted) failure = TRarBlockKind::WrongPassword;
-  const TRar3Key& key = Keys->Rar3(salt);
+  // A salt whose key has not opened a header yet is tried with the password set; a header that
+  // then does not decrypt to a valid one means that password is wrong.
+  const TRar3Key* proven = Keys->ProvenHeaderKey(salt);
+  if (!proven) {
+    if (!Keys->HasPassword()) {
+      failure = TRarBlockKind::EncryptedHeaders;
+      return false;
+    }
+    failure = TRarBlockKind::WrongPassword;
+  }
+  const TRar3Key& key = proven ? *proven : Keys->Rar3(salt);
   TAesCbcDecryptor cipher(key.Key.data(), key.Key.size(), key.Iv.data());
   cipher.Decrypt(first, sizeof first);
   uint16_t headSize = Get16(first + 5);
@@ -99,8 +107,10 @@ bool TRarBlockReader::ReadHeader4(std::vector<uint8_t>& header, uint64_t& stored
   if (Source.ReadAt(Pos + sizeof salt + sizeof first, header.data() + sizeof first, rest) != rest) return false;
   cipher.Decrypt(header.data() + sizeof first, rest);
   header.resize(headSize);
-  if (!HeaderDecrypted && !HeaderCrcMatches(header.data(), headSize)) return false;
-  HeaderDecrypted = true;
+  if (!proven) {
+    if (!HeaderCrcMatches(header.data(), headSize)) return false;
+    Keys->ProveHeaderKey(salt, key);
+  }
   stored = sizeof salt + padded;
   return true;
 }
@@ -108,7 +118,7 @@ bool TRarBlockReader::ReadHeader4(std::vector<uint8_t>& header, uint64_t& stored
 TRarBlock TRarBlockReader::Next4() {
   TRarBlock block;
   uint64_t size = Source.Size();
-  if (HeadersEncrypted && !(Keys && Keys->HasPassword())) {
+  if (HeadersEncrypted && !(Keys && Keys->CanOpenHeaders())) {
     block.Kind = TRarBlockKind::EncryptedHeaders;
     return block;
   }

@@ -68,9 +68,9 @@ enum class TRarBlockKind {
   Eof,               // the volume ends at a block boundary
   Broken,            // truncated or malformed header
   EncryptedHeaders,  // the rest cannot be read without decrypting, and no password is set
-  // RAR 4: the first encrypted header does not decrypt to a valid header with the password set
-  // (a wrong password; the format cannot tell it from a damaged header). Nothing was consumed, so
-  // another password may be tried.
+  // RAR 4: an encrypted header whose salt no password has opened yet does not decrypt to a valid
+  // header with the password set (a wrong password; the format cannot tell it from a damaged
+  // header). Nothing was consumed, so another password may be tried.
   WrongPassword,
 };
 
@@ -120,7 +120,6 @@ class TRarBlockReader {
   bool Rar5 = false;
   bool HeadersEncrypted = false;
   TRarKeyCache* Keys = nullptr;
-  bool HeaderDecrypted = false;  // one encrypted header proved the password right
 };
 
 // DOS date and time (local time) of a Unix time.

@@ -295,6 +295,23 @@ const TRar3Key& TRarKeyCache::Rar3(const uint8_t* salt) {
   return replaced->Key;
 }
 
+const TRar3Key* TRarKeyCache::ProvenHeaderKey(const uint8_t salt[RarSaltSize]) const {
+  for (const auto& slot : HeaderSlots)
+    if (std::memcmp(slot->Salt.data(), salt, RarSaltSize) == 0) return &slot->Key;
+  return nullptr;
+}
+
+void TRarKeyCache::ProveHeaderKey(const uint8_t salt[RarSaltSize], const TRar3Key& key) {
+  auto slot = std::make_unique<TRar3Slot>();
+  slot->HasSalt = true;
+  std::memcpy(slot->Salt.data(), salt, RarSaltSize);
+  slot->Key = key;
+  if (HeaderSlots.size() < Capacity)
+    HeaderSlots.push_back(std::move(slot));
+  else
+    HeaderSlots[HeaderNext++ % Capacity] = std::move(slot);
+}
+
 const TRar5Key* TRarKeyCache::Rar5(const uint8_t salt[Rar5SaltSize], unsigned lg2Count) {
   if (lg2Count > Rar5MaxKdfLog2) return nullptr;
   for (const auto& slot : Rar5Slots)

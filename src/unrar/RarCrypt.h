@@ -113,12 +113,21 @@ class TRarKeyCache {
   void SetPassword(const char* utf8);
   bool HasPassword() const { return Password.Size > 0; }
 
-  // RAR 2.9-4.x key and IV for a salt (null: none). Needs a password.
+  // RAR 2.9-4.x key and IV for a salt (null: none). Needs a password. What is returned stays
+  // valid until the next call or password change: take what is needed from it at once.
   const TRar3Key& Rar3(const uint8_t* salt);
   // RAR 5 keys for a salt and KDF count; null when the count is out of range. Needs a password.
+  // Valid as long as Rar3's result.
   const TRar5Key* Rar5(const uint8_t salt[Rar5SaltSize], unsigned lg2Count);
 
   std::string_view PasswordText() const { return Password.Text(); }
+
+  // RAR 4 header keys that opened a header stay, whatever password is set later (a wrong one
+  // for some entry's data, or none): the headers of an archive keep opening with the password
+  // that opened them, in every volume. Null when no key for this salt has proved itself.
+  const TRar3Key* ProvenHeaderKey(const uint8_t salt[RarSaltSize]) const;
+  void ProveHeaderKey(const uint8_t salt[RarSaltSize], const TRar3Key& key);
+  bool CanOpenHeaders() const { return HasPassword() || !HeaderSlots.empty(); }
 
   // How many slow derivations ran since the cache was made (tests count them).
   size_t Derivations() const { return DerivationCount; }
@@ -133,7 +142,8 @@ class TRarKeyCache {
   TRarPassword Password;
   std::vector<std::unique_ptr<TRar3Slot>> Rar3Slots;
   std::vector<std::unique_ptr<TRar5Slot>> Rar5Slots;
-  size_t Rar3Next = 0, Rar5Next = 0;  // the slot replaced next once the cache is full
+  std::vector<std::unique_ptr<TRar3Slot>> HeaderSlots;
+  size_t Rar3Next = 0, Rar5Next = 0, HeaderNext = 0;  // the slot replaced next once one is full
   size_t DerivationCount = 0;
 };
 

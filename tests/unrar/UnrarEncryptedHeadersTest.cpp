@@ -89,13 +89,21 @@ int Decode(const TRarEntryHeader& header, const std::string& plainPacked, std::s
   return rc;
 }
 
-// rar3-comment-hpsw.rar: every header after the main one is encrypted, all after the same salt.
-TEST(UnrarEncryptedHeaders, TheSampleDecryptsWithEveryHeaderCrcRight) {
+// rar3-comment-hpsw.rar, walked with its password: every header after the main one is
+// encrypted, all after the same salt.
+class THeaderEncryptedSample : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    keys.SetPassword("password");
+    walked = Walk(image, &keys);
+    ASSERT_EQ(walked.Last, TRarBlockKind::End);
+  }
   std::string image = Sample("rar3-comment-hpsw.rar");
   TRarKeyCache keys;
-  keys.SetPassword("password");
-  TWalked walked = Walk(image, &keys);
-  ASSERT_EQ(walked.Last, TRarBlockKind::End);
+  TWalked walked;
+};
+
+TEST_F(THeaderEncryptedSample, EveryHeaderDecryptsWithItsCrcRight) {
   // Comment, file, comment, file, comment, end (the comments are service headers).
   std::vector<uint8_t> types;
   for (const auto& b : walked.Blocks) types.push_back(b.Type);
@@ -119,7 +127,7 @@ TEST(UnrarEncryptedHeaders, TheSampleDecryptsWithEveryHeaderCrcRight) {
     // The data lies after the header's salt and padded ciphertext.
     EXPECT_EQ(f.DataPos, walked.Starts[i == 0 ? 1 : 3] + 8 + 64);
   }
-  // Six headers and the file data share one salt each: two derivations in all.
+  // The six headers share one salt, the two files' data another: two derivations in all.
   EXPECT_EQ(keys.Derivations(), 1u);
   DecryptData(image, files[0], keys);
   EXPECT_EQ(keys.Derivations(), 2u);
@@ -129,12 +137,7 @@ TEST(UnrarEncryptedHeaders, TheSampleDecryptsWithEveryHeaderCrcRight) {
 
 // The comments of the same sample are encrypted data too, with known text: decrypted and
 // decoded, each gives the text and CRC the archive records.
-TEST(UnrarEncryptedHeaders, TheSamplesEncryptedCommentsDecodeToTheirText) {
-  std::string image = Sample("rar3-comment-hpsw.rar");
-  TRarKeyCache keys;
-  keys.SetPassword("password");
-  TWalked walked = Walk(image, &keys);
-  ASSERT_EQ(walked.Last, TRarBlockKind::End);
+TEST_F(THeaderEncryptedSample, TheEncryptedCommentsDecodeToTheirText) {
   const char* texts[] = {"RARcomment\n", "Comment1v2\n", "Comment2v2\n"};
   size_t comment = 0;
   for (size_t i = 0; i < walked.Blocks.size(); ++i) {
@@ -238,6 +241,54 @@ TEST(UnrarEncryptedHeaders, TheAbiListsTheSampleWithItsPassword) {
     EXPECT_EQ(names, c.Names);
     RARCloseArchive(handle);
   }
+}
+
+// Once the headers have opened, a later password (a wrong one tried for some entry's data, or
+// none) does not close them; a salt that no key has opened yet still needs the right password.
+TEST(UnrarEncryptedHeaders, HeadersThatOpenedStayOpenWhateverPasswordComesLater) {
+  std::string path = TestDataPath("rar/rarfile/rar3-comment-hpsw.rar");
+  for (const char* later : {"wrong", ""}) {
+    SCOPED_TRACE(later);
+    RAROpenArchiveData open{};
+    open.ArcName = path.data();
+    open.OpenMode = RAR_OM_EXTRACT;
+    void* handle = RAROpenArchive(&open);
+    ASSERT_TRUE(handle);
+    std::string password = "password", other = later;
+    RARSetPassword(handle, password.data());
+    RARHeaderData header{};
+    ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+    EXPECT_STREQ(header.FileName, "file1.txt");
+    RARSetPassword(handle, other.data());
+    EXPECT_NE(RARProcessFile(handle, RAR_TEST, nullptr, nullptr), ERAR_SUCCESS);
+    EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+    ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+    EXPECT_STREQ(header.FileName, "file2.txt");
+    EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+    EXPECT_EQ(RARReadHeader(handle, &header), ERAR_END_ARCHIVE);
+    RARCloseArchive(handle);
+  }
+
+  TTempDir dir;
+  std::vector<TRarTestEntry> entries(3);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i].Name = "f" + std::to_string(i);
+  TRarWriterOptions options;
+  options.HeaderPassword = "pw";
+  options.SaltPerHeader = true;
+  std::string image = ReadWholeFile(WriteRarArchive(dir.File("salts.rar"), entries, options).front());
+  TMemorySource source(image.data(), image.size());
+  TRarBlockReader reader(source);
+  TRarKeyCache keys;
+  keys.SetPassword("pw");
+  reader.SetKeyCache(&keys);
+  ASSERT_EQ(reader.Open(), ERAR_SUCCESS);
+  EXPECT_EQ(reader.Next().Entry.Name, "f0");
+  keys.SetPassword("wrong");
+  EXPECT_EQ(reader.Next().Kind, TRarBlockKind::WrongPassword);
+  keys.SetPassword(nullptr);
+  EXPECT_EQ(reader.Next().Kind, TRarBlockKind::EncryptedHeaders);
+  keys.SetPassword("pw");
+  EXPECT_EQ(reader.Next().Entry.Name, "f1");
 }
 
 // rar3-comment-psw.rar: plain headers, encrypted (empty, compressed) file data. Its two files
@@ -397,15 +448,21 @@ TEST(UnrarEncryptedHeaders, TruncatedAndLyingHeadersFailCleanly) {
     else if (length < whole.Starts[k] + 8 + 16)
       expected = TRarBlockKind::Broken;  // not even the salt and a first block
     else
-      // Cut inside a header: the first cannot be verified, so the password is not trusted.
-      expected = k == 0 ? TRarBlockKind::WrongPassword : TRarBlockKind::Broken;
+      expected = TRarBlockKind::Broken;  // cut inside a header whose key has proved itself
     EXPECT_EQ(walked.Last, expected) << length;
     EXPECT_EQ(files.size(), std::min<size_t>(k + (length >= headerEnds[k] ? 1 : 0), 2)) << length;
+  }
+  // Before any header has opened, a first header cut short cannot be verified: the password is
+  // not trusted.
+  for (uint64_t length : {whole.Starts[0] + 24, whole.Starts[0] + 40, headerEnds[0] - 1}) {
+    TRarKeyCache fresh;
+    fresh.SetPassword("pw");
+    EXPECT_EQ(Walk(image.substr(0, size_t(length)), &fresh).Last, TRarBlockKind::WrongPassword) << length;
   }
 
   // Headers that claim more than they hold: a sealed header whose HEAD_SIZE is raised.
   auto lying = [&](size_t index, uint16_t headSize) {
-    std::string plain = "\0\0\x74\x00\x80\0\0" + std::string(40, '\0');
+    std::string plain = std::string("\0\0\x74\x00\x80\0\0", 7) + std::string(40, '\0');
     plain[5] = char(headSize & 0xFF);
     plain[6] = char(headSize >> 8);
     uint16_t crc = uint16_t(RarCrc32(0, plain.data() + 2, plain.size() - 2));
@@ -424,13 +481,15 @@ TEST(UnrarEncryptedHeaders, TruncatedAndLyingHeadersFailCleanly) {
   } lies[] = {
       {0, 60000, TRarBlockKind::WrongPassword},  // cannot be checked: not trusted
       {0, 6, TRarBlockKind::WrongPassword},
-      {1, 60000, TRarBlockKind::Broken},         // after a good header: damage
+      {1, 60000, TRarBlockKind::Broken},         // after a good header with the same salt: damage
       {1, 3, TRarBlockKind::Broken},
       {1, 20, TRarBlockKind::Broken},            // too small for a file header
   };
   for (const auto& lie : lies) {
     SCOPED_TRACE(lie.HeadSize);
-    TWalked walked = Walk(lying(lie.Index, lie.HeadSize), &keys);
+    TRarKeyCache fresh;
+    fresh.SetPassword("pw");
+    TWalked walked = Walk(lying(lie.Index, lie.HeadSize), &fresh);
     EXPECT_EQ(walked.Last, lie.Kind);
     EXPECT_EQ(Files(walked).size(), lie.Index);
   }

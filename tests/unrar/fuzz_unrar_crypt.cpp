@@ -4,6 +4,7 @@
 // the fuzzer's changes then reach the parser of decrypted headers (sizes that lie, truncated
 // headers, data that runs past the end). The entries' data goes through the AES and RAR 1.5
 // stages, and the raw input through the RAR 5 header decryption.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
