@@ -51,6 +51,17 @@ uint32_t NextCodePoint(std::string_view s, size_t& i) {
 
 size_t Utf16Units(uint32_t cp) { return cp >= 0x10000 ? 2 : 1; }
 
+// The longest start of the password within the archiver's limit, cut between characters.
+std::string_view WithinLimit(std::string_view password) {
+  size_t units = 0, kept = 0;
+  for (size_t i = 0; i < password.size();) {
+    units += Utf16Units(NextCodePoint(password, i));
+    if (units > RarMaxPasswordUnits) break;
+    kept = i;
+  }
+  return password.substr(0, kept);
+}
+
 // The password as UTF-16LE, the form RAR 2.9-4.x hashes.
 size_t PasswordUtf16(std::string_view password, uint8_t* out) {
   size_t size = 0;
@@ -125,16 +136,9 @@ uint16_t Ror16(uint16_t v) { return uint16_t(v >> 1 | v << 15); }
 
 void TRarPassword::Set(const char* utf8) {
   WipeSecret(Bytes.data(), Bytes.size());
-  Size = 0;
-  if (!utf8) return;
-  std::string_view text(utf8);
-  size_t units = 0;
-  for (size_t i = 0; i < text.size();) {
-    units += Utf16Units(NextCodePoint(text, i));
-    if (units > RarMaxPasswordUnits) break;
-    Size = i;
-  }
-  std::memcpy(Bytes.data(), text.data(), Size);
+  std::string_view kept = WithinLimit(utf8 ? std::string_view(utf8) : std::string_view());
+  Size = kept.size();
+  std::memcpy(Bytes.data(), kept.data(), Size);
 }
 
 TRarCipher RarCipherForVersion(uint8_t unpVer) {
@@ -147,7 +151,7 @@ TRarCipher RarCipherForVersion(uint8_t unpVer) {
 
 void DeriveRar3Key(std::string_view password, const uint8_t* salt, TRar3Key& out) {
   TSecret<2 * RarMaxPasswordUnits + RarSaltSize> raw;
-  size_t size = PasswordUtf16(password.substr(0, RarMaxPasswordBytes), raw.data());
+  size_t size = PasswordUtf16(WithinLimit(password), raw.data());
   if (salt) {
     std::memcpy(raw.data() + size, salt, RarSaltSize);
     size += RarSaltSize;
@@ -172,6 +176,7 @@ void DeriveRar3Key(std::string_view password, const uint8_t* salt, TRar3Key& out
 
 bool DeriveRar5Key(std::string_view password, const uint8_t salt[Rar5SaltSize], unsigned lg2Count, TRar5Key& out) {
   if (lg2Count > Rar5MaxKdfLog2) return false;
+  password = WithinLimit(password);
   hmac_sha256_ctx hmac;
   hmac_sha256_set_key(&hmac, password.size(), reinterpret_cast<const uint8_t*>(password.data()));
   TSecret<SHA256_DIGEST_SIZE> u, sum, check;

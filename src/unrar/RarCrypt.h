@@ -74,7 +74,8 @@ struct TRar5Key {
 };
 
 // RAR 2.9-4.x: 2^18 rounds of SHA-1 over the password (UTF-8 in, hashed as UTF-16LE) and the
-// salt (null: an entry without salt). Slow on purpose; TRarKeyCache keeps the result.
+// salt (null: an entry without salt). Slow on purpose; TRarKeyCache keeps the result. Both
+// derivations cut the password at RarMaxPasswordUnits, as TRarPassword does.
 void DeriveRar3Key(std::string_view password, const uint8_t* salt, TRar3Key& out);
 
 // RAR 5: PBKDF2-HMAC-SHA256 of the UTF-8 password with 2^lg2Count rounds gives the key; the same

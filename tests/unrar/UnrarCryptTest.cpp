@@ -384,15 +384,17 @@ TEST(UnrarCrypt, PasswordsAreCutAtTheArchiversLimit) {
     EXPECT_EQ(password.Size, c.Kept) << c.Given.size();
     EXPECT_EQ(password.Text(), c.Given.substr(0, c.Kept));
   }
-}
-
-TEST(UnrarCrypt, CiphersFollowTheUnpackVersion) {
-  struct TCase {
-    uint8_t UnpVer;
-    TRarCipher Cipher;
-  } cases[] = {{13, TRarCipher::Rar13}, {15, TRarCipher::Rar15}, {20, TRarCipher::Rar20}, {26, TRarCipher::Rar20},
-               {29, TRarCipher::Rar29Aes}, {36, TRarCipher::Rar29Aes}, {50, TRarCipher::Rar5Aes}};
-  for (const auto& c : cases) EXPECT_EQ(RarCipherForVersion(c.UnpVer), c.Cipher) << int(c.UnpVer);
+  // The derivations cut a longer password the same way (and never write past their buffers).
+  const uint8_t salt[16] = {5};
+  std::string longest(RarMaxPasswordBytes + 100, 'x');
+  TRar3Key long3, kept3;
+  DeriveRar3Key(longest, salt, long3);
+  DeriveRar3Key(longest.substr(0, RarMaxPasswordUnits), salt, kept3);
+  EXPECT_EQ(ToHex(long3.Key.data(), 16), ToHex(kept3.Key.data(), 16));
+  TRar5Key long5, kept5;
+  ASSERT_TRUE(DeriveRar5Key(longest, salt, 0, long5));
+  ASSERT_TRUE(DeriveRar5Key(longest.substr(0, RarMaxPasswordUnits), salt, 0, kept5));
+  EXPECT_EQ(ToHex(long5.Key.data(), 32), ToHex(kept5.Key.data(), 32));
 }
 
 std::string Rar15(const std::string& password, const std::string& data) {
