@@ -138,7 +138,7 @@ void TRarPassword::Set(const char* utf8) {
   WipeSecret(Bytes.data(), Bytes.size());
   std::string_view kept = WithinLimit(utf8 ? std::string_view(utf8) : std::string_view());
   Size = kept.size();
-  std::memcpy(Bytes.data(), kept.data(), Size);
+  if (Size > 0) std::memcpy(Bytes.data(), kept.data(), Size);
 }
 
 TRarCipher RarCipherForVersion(uint8_t unpVer) {
