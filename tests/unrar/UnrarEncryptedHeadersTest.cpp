@@ -19,6 +19,19 @@ namespace {
 
 std::string Sample(const std::string& name) { return ReadWholeFile(TestDataPath("rar/rarfile/" + name)); }
 
+// A block reader over an image, with a key cache of its own, opened.
+struct TOpenedReader {
+  TOpenedReader(const std::string& image, const char* password) : Source(image.data(), image.size()), Reader(Source) {
+    Keys.SetPassword(password);
+    Reader.SetKeyCache(&Keys);
+    Opened = Reader.Open();
+  }
+  TMemorySource Source;
+  TRarBlockReader Reader;
+  TRarKeyCache Keys;
+  int Opened = 0;
+};
+
 struct TWalked {
   std::vector<TRarBlock> Blocks;  // up to and including the block that ended the walk
   std::vector<uint64_t> Starts;   // where each block began
@@ -194,16 +207,12 @@ TEST(UnrarEncryptedHeaders, WithoutTheRightPasswordNothingIsReported) {
     EXPECT_EQ(walked.Last, c.Kind);
   }
   // Nothing was consumed: the same reader opens them once the right password comes.
-  TMemorySource source(image.data(), image.size());
-  TRarBlockReader reader(source);
-  TRarKeyCache keys;
-  keys.SetPassword("wrong");
-  reader.SetKeyCache(&keys);
-  ASSERT_EQ(reader.Open(), ERAR_SUCCESS);
-  EXPECT_EQ(reader.Next().Kind, TRarBlockKind::WrongPassword);
-  keys.SetPassword("password");
-  EXPECT_EQ(reader.Next().Kind, TRarBlockKind::Skipped);
-  EXPECT_EQ(reader.Next().Entry.Name, "file1.txt");
+  TOpenedReader opened(image, "wrong");
+  ASSERT_EQ(opened.Opened, ERAR_SUCCESS);
+  EXPECT_EQ(opened.Reader.Next().Kind, TRarBlockKind::WrongPassword);
+  opened.Keys.SetPassword("password");
+  EXPECT_EQ(opened.Reader.Next().Kind, TRarBlockKind::Skipped);
+  EXPECT_EQ(opened.Reader.Next().Entry.Name, "file1.txt");
 }
 
 // Through the C ABI: the password set before the first RARReadHeader opens the headers.
@@ -276,19 +285,15 @@ TEST(UnrarEncryptedHeaders, HeadersThatOpenedStayOpenWhateverPasswordComesLater)
   options.HeaderPassword = "pw";
   options.SaltPerHeader = true;
   std::string image = ReadWholeFile(WriteRarArchive(dir.File("salts.rar"), entries, options).front());
-  TMemorySource source(image.data(), image.size());
-  TRarBlockReader reader(source);
-  TRarKeyCache keys;
-  keys.SetPassword("pw");
-  reader.SetKeyCache(&keys);
-  ASSERT_EQ(reader.Open(), ERAR_SUCCESS);
-  EXPECT_EQ(reader.Next().Entry.Name, "f0");
-  keys.SetPassword("wrong");
-  EXPECT_EQ(reader.Next().Kind, TRarBlockKind::WrongPassword);
-  keys.SetPassword(nullptr);
-  EXPECT_EQ(reader.Next().Kind, TRarBlockKind::EncryptedHeaders);
-  keys.SetPassword("pw");
-  EXPECT_EQ(reader.Next().Entry.Name, "f1");
+  TOpenedReader opened(image, "pw");
+  ASSERT_EQ(opened.Opened, ERAR_SUCCESS);
+  EXPECT_EQ(opened.Reader.Next().Entry.Name, "f0");
+  opened.Keys.SetPassword("wrong");
+  EXPECT_EQ(opened.Reader.Next().Kind, TRarBlockKind::WrongPassword);
+  opened.Keys.SetPassword(nullptr);
+  EXPECT_EQ(opened.Reader.Next().Kind, TRarBlockKind::EncryptedHeaders);
+  opened.Keys.SetPassword("pw");
+  EXPECT_EQ(opened.Reader.Next().Entry.Name, "f1");
 }
 
 // rar3-comment-psw.rar: plain headers, encrypted (empty, compressed) file data. Its two files
@@ -389,6 +394,14 @@ TEST(UnrarEncryptedHeaders, WriterArchivesRoundTrip) {
   }
 }
 
+// The writer's archive of `entries`, data and headers encrypted with `password`, as one image.
+std::string EncryptedImage(const TTempDir& dir, std::vector<TRarTestEntry> entries, const std::string& password) {
+  for (auto& e : entries) e.Password = password;
+  TRarWriterOptions options;
+  options.HeaderPassword = password;
+  return ReadWholeFile(WriteRarArchive(dir.File("encrypted.rar"), entries, options).front());
+}
+
 // However many entries share a salt, the key is derived once.
 TEST(UnrarEncryptedHeaders, AThousandEntriesNeedOneDerivationPerSalt) {
   TTempDir dir;
@@ -396,11 +409,8 @@ TEST(UnrarEncryptedHeaders, AThousandEntriesNeedOneDerivationPerSalt) {
   for (size_t i = 0; i < entries.size(); ++i) {
     entries[i].Name = "f" + std::to_string(i);
     entries[i].Data = "entry " + std::to_string(i);
-    entries[i].Password = "pw";
   }
-  TRarWriterOptions options;
-  options.HeaderPassword = "pw";
-  std::string image = ReadWholeFile(WriteRarArchive(dir.File("many.rar"), entries, options).front());
+  std::string image = EncryptedImage(dir, entries, "pw");
   TRarKeyCache keys;
   keys.SetPassword("pw");
   TWalked walked = Walk(image, &keys);
@@ -418,13 +428,9 @@ TEST(UnrarEncryptedHeaders, TruncatedAndLyingHeadersFailCleanly) {
   std::vector<TRarTestEntry> entries(2);
   entries[0].Name = "one.txt";
   entries[0].Data = "first entry";
-  entries[0].Password = "pw";
   entries[1].Name = "two.txt";
   entries[1].Data = std::string(40, 'b');
-  entries[1].Password = "pw";
-  TRarWriterOptions options;
-  options.HeaderPassword = "pw";
-  std::string image = ReadWholeFile(WriteRarArchive(dir.File("t.rar"), entries, options).front());
+  std::string image = EncryptedImage(dir, entries, "pw");
   TRarKeyCache keys;
   keys.SetPassword("pw");
   TWalked whole = Walk(image, &keys);
@@ -468,7 +474,7 @@ TEST(UnrarEncryptedHeaders, TruncatedAndLyingHeadersFailCleanly) {
     uint16_t crc = uint16_t(RarCrc32(0, plain.data() + 2, plain.size() - 2));
     plain[0] = char(crc & 0xFF);
     plain[1] = char(crc >> 8);
-    TRarTestSalt salt = options.HeaderSalt;
+    TRarTestSalt salt = TRarWriterOptions{}.HeaderSalt;
     std::string forged = image.substr(0, size_t(whole.Starts[index]));
     forged.append(salt.begin(), salt.end());
     forged += RarTestEncrypt("pw", salt, plain);
