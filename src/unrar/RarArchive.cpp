@@ -12,8 +12,10 @@ struct TRarArchive::TVolume {
   std::unique_ptr<TByteSource> Source;
   TRarBlockReader Reader;
   std::string NamingBase;  // the name the next volume's name is derived from
-  TVolume(std::string path, std::unique_ptr<TByteSource> source)
-      : Path(std::move(path)), Source(std::move(source)), Reader(*Source), NamingBase(Path) {}
+  TVolume(std::string path, std::unique_ptr<TByteSource> source, TRarKeyCache& keys)
+      : Path(std::move(path)), Source(std::move(source)), Reader(*Source), NamingBase(Path) {
+    Reader.SetKeyCache(&keys);
+  }
 };
 
 namespace {
@@ -74,7 +76,7 @@ std::unique_ptr<TRarArchive> TRarArchive::OpenMemory(const void* data, size_t si
 
 int TRarArchive::OpenFirst(std::unique_ptr<TByteSource> source, const std::string& path) {
   if (auto* file = dynamic_cast<TFileSource*>(source.get())) SeenVolumes.insert(file->Identity());
-  Volume = std::make_unique<TVolume>(path, std::move(source));
+  Volume = std::make_unique<TVolume>(path, std::move(source), Keys);
   int rc = Volume->Reader.Open();
   FirstMarkerAtStart = Volume->Reader.MarkerPos() == 0 && !Volume->Reader.IsRar5();
   FirstVolumePath = path;
@@ -116,7 +118,7 @@ int TRarArchive::ChangeVolume() {
   if (!source) return ERAR_EOPEN;
   // A name that leads back to a volume already read would go round for ever.
   if (!SeenVolumes.insert(source->Identity()).second) return ERAR_EOPEN;
-  auto volume = std::make_unique<TVolume>(next, std::move(source));
+  auto volume = std::make_unique<TVolume>(next, std::move(source), Keys);
   // Later names follow the set's own naming, also when this volume was found under another name.
   volume->NamingBase = renamed ? expected : next;
   if (volume->Reader.Open() != ERAR_SUCCESS) return ERAR_BAD_ARCHIVE;
@@ -159,6 +161,8 @@ int TRarArchive::NextEntry(TRarEntry& entry) {
         }
         return ERAR_END_ARCHIVE;
       case TRarBlockKind::EncryptedHeaders:
+      case TRarBlockKind::WrongPassword:
+        // Either way the headers stay closed; nothing garbled is ever reported as an entry.
         return ERAR_MISSING_PASSWORD;
       case TRarBlockKind::Broken:
         return ERAR_BAD_ARCHIVE;
@@ -256,7 +260,7 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   if (h.Encrypted()) {
     // The entry stays current, so that the caller may try again with another password.
     HaveCurrent = true;
-    return Password.empty() ? ERAR_MISSING_PASSWORD : ERAR_BAD_DATA;
+    return Keys.HasPassword() ? ERAR_BAD_DATA : ERAR_MISSING_PASSWORD;
   }
   if (!Decodable(entry)) return ERAR_UNKNOWN_FORMAT;
   std::string tempFolder = operation == RAR_EXTRACT ? FolderOf(target) : TempFolder();

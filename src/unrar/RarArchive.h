@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "unrar/RarBlocks.h"
+#include "unrar/RarCrypt.h"
 #include "unrar/RarUnpack.h"
 #include "unrar/unrar.h"
 
@@ -27,7 +28,8 @@ class TRarArchive : private TSourceProvider {
 
   void SetChangeVolProc(CHANGEVOLPROC proc) { ChangeVolProc = proc; }
   void SetProcessDataProc(PROCESSDATAPROC proc) { ProcessDataProc = proc; }
-  void SetPassword(const char* password) { Password = password ? password : ""; }
+  // Also opens encrypted headers: set it before the first ReadHeader of such an archive.
+  void SetPassword(const char* password) { Keys.SetPassword(password); }
 
  private:
   struct TVolume;
@@ -68,5 +70,5 @@ class TRarArchive : private TSourceProvider {
 
   CHANGEVOLPROC ChangeVolProc = nullptr;
   PROCESSDATAPROC ProcessDataProc = nullptr;
-  std::string Password;
+  TRarKeyCache Keys;  // the password and the keys derived from it, wiped with the handle
 };

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "unrar/RarCrc.h"
+#include "unrar/RarCrypt.h"
 #include "unrar/RarNames.h"
 #include "unrar/unrar.h"
 
@@ -67,23 +68,68 @@ int TRarBlockReader::Open() {
 
 TRarBlock TRarBlockReader::Next() { return Rar5 ? Next5() : Next4(); }
 
+bool TRarBlockReader::ReadHeader4(std::vector<uint8_t>& header, uint64_t& stored, TRarBlockKind& failure) {
+  failure = TRarBlockKind::Broken;
+  if (!HeadersEncrypted) {
+    uint8_t head[7];
+    if (Source.ReadAt(Pos, head, 7) != 7) return false;
+    uint16_t headSize = Get16(head + 5);
+    if (headSize < 7) return false;
+    header.resize(headSize);
+    if (Source.ReadAt(Pos, header.data(), headSize) != headSize) return false;
+    stored = headSize;
+    return true;
+  }
+  // Each header after the main one: its own salt, then the header encrypted and padded to 16.
+  uint8_t salt[RarSaltSize];
+  uint8_t first[16];
+  if (Source.ReadAt(Pos, salt, sizeof salt) != sizeof salt || Source.ReadAt(Pos + sizeof salt, first, 16) != 16)
+    return false;
+  // A salt whose key has not opened a header yet is tried with the password set; a header that
+  // then does not decrypt to a valid one means that password is wrong.
+  const TRar3Key* proven = Keys->ProvenHeaderKey(salt);
+  if (!proven) {
+    if (!Keys->HasPassword()) {
+      failure = TRarBlockKind::EncryptedHeaders;
+      return false;
+    }
+    failure = TRarBlockKind::WrongPassword;
+  }
+  const TRar3Key& key = proven ? *proven : Keys->Rar3(salt);
+  TAesCbcDecryptor cipher(key.Key.data(), key.Key.size(), key.Iv.data());
+  cipher.Decrypt(first, sizeof first);
+  uint16_t headSize = Get16(first + 5);
+  if (headSize < 7) return false;
+  size_t padded = (size_t(headSize) + 15) / 16 * 16;
+  header.assign(first, first + sizeof first);
+  header.resize(padded);
+  size_t rest = padded - sizeof first;
+  if (Source.ReadAt(Pos + sizeof salt + sizeof first, header.data() + sizeof first, rest) != rest) return false;
+  cipher.Decrypt(header.data() + sizeof first, rest);
+  header.resize(headSize);
+  if (!proven) {
+    if (!HeaderCrcMatches(header.data(), headSize)) return false;
+    Keys->ProveHeaderKey(salt, key);
+  }
+  stored = sizeof salt + padded;
+  return true;
+}
+
 TRarBlock TRarBlockReader::Next4() {
   TRarBlock block;
   uint64_t size = Source.Size();
-  if (HeadersEncrypted) {
+  if (HeadersEncrypted && !(Keys && Keys->CanOpenHeaders())) {
     block.Kind = TRarBlockKind::EncryptedHeaders;
     return block;
   }
   if (Pos >= size) return block;  // Eof
-  uint8_t head[7];
+  std::vector<uint8_t> header;
+  uint64_t stored = 0;
+  if (!ReadHeader4(header, stored, block.Kind)) return block;
   block.Kind = TRarBlockKind::Broken;
-  if (Source.ReadAt(Pos, head, 7) != 7) return block;
-  uint16_t flags = Get16(head + 3);
-  uint16_t headSize = Get16(head + 5);
-  block.Type = head[2];
-  if (headSize < 7) return block;
-  std::vector<uint8_t> header(headSize);
-  if (Source.ReadAt(Pos, header.data(), headSize) != headSize) return block;
+  uint16_t flags = Get16(&header[3]);
+  uint16_t headSize = uint16_t(header.size());
+  block.Type = header[2];
 
   uint64_t dataSize = 0;
   bool hasFileLayout = block.Type == TypeFile || block.Type == TypeService;
@@ -99,7 +145,7 @@ TRarBlock TRarBlockReader::Next4() {
     dataSize = Get32(&header[7]);
   }
   uint64_t headerPos = Pos;
-  uint64_t dataPos = Pos + headSize;
+  uint64_t dataPos = Pos + stored;
   // Sizes near 2^64 would wrap; such a block simply runs past the end of the volume.
   Pos = dataSize > size ? size + 1 : dataPos + dataSize;
 
@@ -131,12 +177,17 @@ TRarBlock TRarBlockReader::Next4() {
     e.UnpSize |= uint64_t(Get32(&header[36])) << 32;
     namePos = 40;
   }
-  if (namePos + nameSize > headSize) return block;  // Broken
+  size_t nameEnd = namePos + nameSize;
+  if (nameEnd > headSize) return block;  // Broken
   const uint8_t* name = &header[namePos];
   e.Name = NormalizeRarName((flags & RarFileUnicode) ? DecodeRarUnicodeName(name, nameSize)
                                                      : DecodeRarPlainName(name, nameSize, e.HostOS));
   // A file header carrying an old-style comment is checksummed up to the end of its name.
-  e.HeaderCrcOk = HeaderCrcMatches(header.data(), (flags & RarFileComment) ? namePos + nameSize : headSize);
+  e.HeaderCrcOk = HeaderCrcMatches(header.data(), (flags & RarFileComment) ? nameEnd : headSize);
+  if ((flags & RarFileSalt) && nameEnd + RarSaltSize <= headSize) {
+    e.Salt.emplace();
+    std::memcpy(e.Salt->data(), &header[nameEnd], RarSaltSize);
+  }
   block.Kind = TRarBlockKind::File;
   return block;
 }

@@ -2,10 +2,15 @@
 // (RAR 1.5-4.x fully, RAR 5 far enough to list entries). Works on any TByteSource, so the same
 // code reads volume files and memory images.
 #pragma once
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "unrar/RarSource.h"
+
+class TRarKeyCache;
 
 // File header flags (RAR 1.5-4.x layout; RAR 5 headers are mapped onto it).
 enum : uint16_t {
@@ -48,6 +53,7 @@ struct TRarEntryHeader {
   uint32_t Attr = 0;
   std::string Name;  // UTF-8, '/' between folders
   bool HeaderCrcOk = true;
+  std::optional<std::array<uint8_t, 8>> Salt;  // RAR 2.9-4.x: the salt of an encrypted entry's key
 
   bool IsDirectory() const { return (Flags & RarFileDirectoryMask) == RarFileDirectoryMask; }
   bool SplitBefore() const { return Flags & RarFileSplitBefore; }
@@ -61,7 +67,11 @@ enum class TRarBlockKind {
   Skipped,           // any other block, passed over
   Eof,               // the volume ends at a block boundary
   Broken,            // truncated or malformed header
-  EncryptedHeaders,  // the rest cannot be read without decrypting
+  EncryptedHeaders,  // the rest cannot be read without decrypting, and no password is set
+  // RAR 4: an encrypted header whose salt no password has opened yet does not decrypt to a valid
+  // header with the password set (a wrong password; the format cannot tell it from a damaged
+  // header). Nothing was consumed, so another password may be tried.
+  WrongPassword,
 };
 
 struct TRarBlock {
@@ -80,6 +90,10 @@ class TRarBlockReader {
   int Open();
   TRarBlock Next();
 
+  // The keys (and the password) for encrypted headers; the cache belongs to the archive and may
+  // get its password after Open. Without one, encrypted headers stop at EncryptedHeaders.
+  void SetKeyCache(TRarKeyCache* keys) { Keys = keys; }
+
   bool IsRar5() const { return Rar5; }
   uint16_t MainFlags() const { return Main; }
   bool MainCrcOk() const { return MainOk; }
@@ -90,6 +104,9 @@ class TRarBlockReader {
   bool TryMainHeader4(uint64_t at);
   bool TryMainHeader5(uint64_t at);
   TRarBlock Next4();
+  // RAR 4: the header at Pos, decrypted when the headers are; `stored` is what it takes in the
+  // volume (salt and padding included).
+  bool ReadHeader4(std::vector<uint8_t>& header, uint64_t& stored, TRarBlockKind& failure);
   TRarBlock Next5();
   // Reads a RAR 5 header at Pos: its type, flags and body bounds; false when malformed.
   struct THeader5;
@@ -102,6 +119,7 @@ class TRarBlockReader {
   bool MainOk = true;
   bool Rar5 = false;
   bool HeadersEncrypted = false;
+  TRarKeyCache* Keys = nullptr;
 };
 
 // DOS date and time (local time) of a Unix time.

@@ -24,6 +24,10 @@
  * After a failed attempt on an encrypted entry (22, or 12 with a password set) the same entry
  * may be processed again, after RARSetPassword, until RARReadHeader moves on.
  *
+ * An archive whose headers are encrypted needs RARSetPassword before its first RARReadHeader.
+ * Without a password, or with one that does not open the headers, RARReadHeader answers 22 and
+ * reports nothing; to try another password the archive is opened again.
+ *
  * Names in RARHeaderData.FileName are UTF-8 with '/' between folders; sizes above 4 GiB are
  * reported by their low 32 bits, as the record has no room for more.
  */
@@ -62,6 +66,7 @@ extern "C" {
 #define ERAR_SMALL_BUF 20
 #define ERAR_UNKNOWN 21
 #define ERAR_MISSING_PASSWORD 22
+#define ERAR_BAD_PASSWORD 24
 
 #define RAR_OM_LIST 0
 #define RAR_OM_EXTRACT 1
