@@ -129,7 +129,12 @@ public:
   // The check engine. False when the SFV file could not be opened (nothing was checked).
   bool ValidateSfv(const QString& path);
   void SelectFileSet();
+  // Hands the checked set's archive to extraction: the archive named like the SFV, else
+  // the first volume among the SFV's entries; says so when there is none.
   void UnrarAfterCheck();
+  // Shows an archive selected on the "UnRar" page (its folder, a filter that lists it);
+  // false when the page cannot list it.
+  bool SelectUnRarArchive(const QString& path);
   void FillStorePaths(const QString& folder);
   // ---- the "UnRar" page
   bool CheckRarVersion(const QString& archive);

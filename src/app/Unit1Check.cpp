@@ -2,6 +2,7 @@
 // and the hand-over to extraction.
 #include "app/NativePath.h"
 #include "app/Unit1.h"
+#include "checksum/RarSets.h"
 #include "checksum/SfvCheck.h"
 #include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
@@ -12,10 +13,13 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -258,4 +262,39 @@ void TForm1::UnrarAfterCheck() {
       return;
     }
   }
+  // Most SFVs are named after their folder, not their archive: the set is then the one
+  // the SFV itself lists.
+  std::vector<std::string> names;
+  QFile file(SfvPath);
+  if (file.open(QIODevice::ReadOnly)) {
+    for (const TSfvEntry& entry : ReadSfvEntries(file.readAll().toStdString())) names.push_back(entry.Name);
+  }
+  const std::string folder = Native(WorkDir);
+  const std::string first = FirstVolumeAmongEntries(
+      names, [&folder](const std::string& name) { return ResolveSfvEntry(folder, name); });
+  if (!first.empty() && SelectUnRarArchive(FromNative(first))) {
+    GradBtn9Click();
+    return;
+  }
+  const QString none = QStringLiteral("No RAR archive found for ") + QFileInfo(SfvPath).fileName();
+  Memo2->appendPlainText(none);
+  TallyraStatus->setText(none);
+}
+
+bool TForm1::SelectUnRarArchive(const QString& path) {
+  const QFileInfo info(path);
+  Directory95ListBox3->SetDirectory(info.absolutePath());
+  // A filter chosen on the page may hide it: then the first filter that shows it.
+  auto listed = [&] {
+    for (int i = 0; i < FileListBox3->Count(); ++i) {
+      if (FileListBox3->Name(i) == info.fileName()) return true;
+    }
+    return false;
+  };
+  for (int filter = -1; filter < FilterComboBox2->count() && !listed(); ++filter) {
+    if (filter >= 0) FilterComboBox2->setCurrentIndex(filter);
+  }
+  if (!listed()) return false;
+  FileListBox3->SetFileName(info.fileName());
+  return true;
 }
