@@ -115,8 +115,10 @@ bool TForm1::ValidateSfv(const QString& path) {
   const std::vector<TSfvEntry> entries = ReadSfvEntries(file.readAll().toStdString());
   file.close();
 
-  const bool ownWorkflow = !workflowRunning_;  // a start by the timer guards the reads too
-  if (ownWorkflow) BeginWorkflow({});
+  // A start by the timer guards what a start from the page guards: "Clear Results"
+  // would empty the list under the running check.
+  const bool ownWorkflow = !workflowRunning_;
+  if (ownWorkflow) BeginWorkflow({GradBtn5, GradBtn7});
   ListBox1->clear();
   ListReady = false;
   NameColumnWidth = 0;
@@ -187,7 +189,7 @@ bool TForm1::ValidateSfv(const QString& path) {
     FitWindowToList(metrics.horizontalAdvance(FromNative(items[0])) + NameColumnWidth + scrollBar);
     ShowProgress(false);
     TallyraStatus->setText(QStringLiteral("Checking Halted"));
-    if (ownWorkflow) EndWorkflow({});
+    if (ownWorkflow) EndWorkflow({GradBtn5, GradBtn7});
     OfferErrorReport();
     ErrorList.clear();
     return true;
@@ -203,7 +205,7 @@ bool TForm1::ValidateSfv(const QString& path) {
   ScrollListTop(ListBox1->count() - listRows + 3);
   TallyraStatus->setText(QStringLiteral("Checking completed"));
   ShowProgress(false);
-  if (ownWorkflow) EndWorkflow({});
+  if (ownWorkflow) EndWorkflow({GradBtn5, GradBtn7});
   return true;
 }
 

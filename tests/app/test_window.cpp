@@ -151,6 +151,29 @@ TEST_F(TWindowFixture, TheCheckTimerFiresOnceAndSelectsTheFile) {
   EXPECT_EQ(form->TallyraStatus->text(), "Checking completed");
 }
 
+TEST_F(TWindowFixture, ATimerStartedCheckDisablesWhatThePageDisables) {
+  for (const char* name : {"1", "2", "3"}) Dir.Write(name, std::string(8 * CrcBlockSize, name[0]));
+  const std::string sfv = Dir.Write("set.sfv", "1 0\r\n2 0\r\n3 0\r\n");
+  Clock.Step = 20;  // every block lets messages run
+  auto form = Open({"/C", Q(sfv)});
+  bool clearEnabled = true, validateEnabled = true;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (form->TallyraStatus->text() != "Checking : 2") return;
+    clearEnabled = form->GradBtn7->isEnabled();
+    validateEnabled = form->GradBtn5->isEnabled();
+    form->GradBtn7->click();  // "Clear Results" under the running check
+  });
+  poll.start(0);
+  form->Timer1Timer();
+  EXPECT_FALSE(clearEnabled);
+  EXPECT_FALSE(validateEnabled);
+  ASSERT_EQ(form->ListBox1->count(), 13);  // nothing was cleared under the check
+  EXPECT_EQ(form->ListBox1->item(2)->text(), "3|Failed|0");
+  EXPECT_TRUE(form->GradBtn7->isEnabled());
+  EXPECT_TRUE(form->GradBtn5->isEnabled());
+}
+
 TEST_F(TWindowFixture, ButtonBarsFollowTheirWidth) {
   auto form = Open();
   form->show();
