@@ -443,8 +443,10 @@ void TForm1::ShowProgress(bool show) {
 void TForm1::BuildCrcTable() { ::BuildCrcTable(CrcTable); }
 
 void TForm1::SetProgressPosition(int position) {
-  // The "%" text stays readable: white on the filled half, black on the empty one.
-  GradProgress1->SetFontColor(GradProgress1->Position() >= 50 ? Qt::white : Qt::black);
+  // The "%" text stays readable: white on the filled half, black on the empty one, by
+  // the position about to be shown (the bar clamps it first).
+  const int shown = std::clamp(position, GradProgress1->Min(), GradProgress1->Max());
+  GradProgress1->SetFontColor(shown >= 50 ? Qt::white : Qt::black);
   GradProgress1->SetPosition(position);
 }
 

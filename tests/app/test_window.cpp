@@ -203,7 +203,8 @@ TEST_F(TWindowFixture, FileCrcDrivesTheBarAndRecordsErrors) {
   form->GradProgress1->SetPosition(70);
   EXPECT_EQ(form->FileCrc(Q(Dir.Write("a", "123456789"))), 0xCBF43926u);
   EXPECT_EQ(form->GradProgress1->Position(), 0);
-  EXPECT_EQ(form->GradProgress1->FontColor(), QColor(Qt::white));  // it showed 100 before 0
+  // The colour follows the position shown now (0), not the 100 shown before it.
+  EXPECT_EQ(form->GradProgress1->FontColor(), QColor(Qt::black));
   EXPECT_EQ(static_cast<double>(form->CurrentFileSize), 9.0);
 
   form->TotalBytes = 0;
