@@ -112,7 +112,7 @@ void TForm1::GradBtn9Click() {
   UnRar1->SetExtractDir(Native(target));
   UnRar1->SetFileSpec({"*.*"});
   UnRar1->SetRestoreFileAttr(true);
-  GradProgress1->SetPosition(0);
+  SetProgressPosition(0);
   ShowProgress(true);
   CurrentVolume = NameOf(archive);
 
@@ -121,7 +121,7 @@ void TForm1::GradBtn9Click() {
   Memo2->appendPlainText(QStringLiteral(" "));
   Memo2->appendPlainText(summary);
   TallyraStatus->setText(summary);
-  GradProgress1->SetPosition(0);
+  SetProgressPosition(0);
   ShowProgress(false);
 }
 
@@ -153,7 +153,7 @@ void TForm1::LogHalt() {
   // Once per extraction: every later event would otherwise log it again.
   if (haltLogged_) return;
   haltLogged_ = true;
-  GradProgress1->SetPosition(0);
+  SetProgressPosition(0);
   ShowProgress(false);
   Memo2->appendPlainText(QStringLiteral("User halted operation"));
 }
@@ -171,7 +171,7 @@ void TForm1::UnRar1Progress(TZipCommon*, std::uint8_t, std::uint8_t ProgressByAr
   }
   TallyraStatus->setText(QStringLiteral("Extracting ") + NameOf(FromNative(UnRar1->EntryName())) +
                          QStringLiteral(" from ") + NameOf(CurrentVolume));
-  GradProgress1->SetPosition(ProgressByArchive);
+  SetProgressPosition(ProgressByArchive);
 }
 
 void TForm1::UnRar1NextVolume(TZipCommon*, std::string& VolumeName, const std::string& VolumeID, bool fExists,
