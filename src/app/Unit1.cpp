@@ -431,6 +431,8 @@ void TForm1::EndWorkflow(const QList<QWidget*>& ownControls) {
   for (QWidget* w : ownControls) w->setEnabled(true);
   GradBtn1->setEnabled(true);
   GradBtn5->setEnabled(true);
+  // After the handler that ran this workflow has returned.
+  if (!pendingSfvSteps_.empty()) QTimer::singleShot(0, this, [this] { RunPendingSfvStep(); });
 }
 
 void TForm1::ShowProgress(bool show) {

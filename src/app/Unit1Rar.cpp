@@ -3,22 +3,27 @@
 
 #include "app/NativePath.h"
 #include "app/RarCommand.h"
+#include "app/RarOutput.h"
 #include "app/WindowLayout.h"
 #include "platform/FileSystem.h"
 #include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
+#include "controls/ProgressCyl.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -221,6 +226,12 @@ void TForm1::GradBtn13Click() {
     dialogs_->ShowMessage(QStringLiteral("No files selected to compress"));
     return;
   }
+  // The archiver would ask for the missing password on a console nobody sees.
+  if ((options.Password || options.EncryptHeaders) && options.PasswordText.empty()) {
+    dialogs_->ShowMessage(QStringLiteral("Type a password first, or untick \"Password protect\" and "
+                                         "\"Encrypt both file data and headers\""));
+    return;
+  }
   const QString folder = Directory95ListBox4->Directory();
   QString first;
   for (int i = 0; i < FileListBox4->Count() && first.isEmpty(); ++i) {
@@ -246,10 +257,56 @@ void TForm1::GradBtn13Click() {
   }
   QStringList arguments;
   for (const std::string& a : BuildRarArguments(options, Native(archive))) arguments << FromNative(a);
-  RunRar(arguments);
+  // One archiver at a time: a second run would rewrite the list file under the first.
+  GradBtn13->setEnabled(false);
+  const TRarRun run = RunRar(arguments);
+  GradBtn13->setEnabled(true);
+
+  // An SFV only of an archive this run made: never of a stale one, nor of nothing.
+  const QString problem = FromLocal(
+      RarRunProblem(run, Native(archive), ArchiveWritten(Native(archive), options.Sfx)));
+  if (!problem.isEmpty()) {
+    TallyraStatus->setText(problem);
+    // The missing archiver had its own message; a halt is what the user asked for.
+    if (run.Outcome != TRarOutcome::Missing && run.Outcome != TRarOutcome::Halted) {
+      QString text = problem;
+      if (!run.LastLine.empty()) text += QLatin1Char('\n') + FromLocal(run.LastLine);
+      if (sfvAfterwards) text += QStringLiteral("\nNo SFV file was created.");
+      dialogs_->ShowMessage(text);
+    }
+    return;
+  }
   if (!sfvAfterwards) return;
-  WorkDir = FromNative(ExtractFilePath(Native(*chosen)));
-  CreateSfvForSet();
+  RequestSfvForSet(FromNative(ExtractFilePath(Native(*chosen))), archive);
+}
+
+void TForm1::RequestSfvForSet(const QString& folder, const QString& archive) {
+  auto step = [this, folder, archive] {
+    WorkDir = folder;
+    CmdFile = archive;
+    CreateSfvForSet();
+  };
+  if (!workflowRunning_) {
+    step();
+    return;
+  }
+  // The archiver ran while a check or a creation was summing files; the new set's SFV
+  // follows once that has ended.
+  pendingSfvSteps_.push_back(step);
+  TallyraStatus->setText(QStringLiteral("The SFV file of ") + QFileInfo(archive).fileName() +
+                         QStringLiteral(" follows when the running SFV work ends"));
+}
+
+void TForm1::RunPendingSfvStep() {
+  if (pendingSfvSteps_.empty()) return;
+  // Not inside another workflow's question or the folder dialog either.
+  if (workflowRunning_ || QApplication::activeModalWidget() != nullptr) {
+    QTimer::singleShot(100, this, [this] { RunPendingSfvStep(); });
+    return;
+  }
+  const std::function<void()> step = pendingSfvSteps_.front();
+  pendingSfvSteps_.pop_front();
+  step();
 }
 
 void TForm1::WriteRarList() {
@@ -269,7 +326,7 @@ QString TForm1::BuildRarCommand(const QString& archivePath) {
   return FromNative(::BuildRarCommand(RarOptions(), Native(archivePath)));
 }
 
-void TForm1::RunRar(const QStringList& arguments) {
+TRarRun TForm1::RunRar(const QStringList& arguments) {
   QString archiver = QStandardPaths::findExecutable(QLatin1String(RarArchiverName), {ExeDir});
   if (archiver.isEmpty()) archiver = QStandardPaths::findExecutable(QLatin1String(RarArchiverName));
   if (archiver.isEmpty()) {
@@ -277,22 +334,64 @@ void TForm1::RunRar(const QStringList& arguments) {
                           QStringLiteral("This file MUST be in the same directory as Tallyra ") +
                           QLatin1Char('\n') +
                           QStringLiteral("Go to Tallyra Homepage and download it.") + QLatin1Char('\n'));
-    return;
+    return {};
   }
-  RunAndWait(archiver, arguments);
+  return RunAndWait(archiver, arguments);
 }
 
-void TForm1::RunAndWait(const QString& program, const QStringList& arguments) {
+TRarRun TForm1::RunAndWait(const QString& program, const QStringList& arguments) {
   // The archiver works in the data folder, where it finds its list file; the window
-  // keeps handling messages until it has ended. Its exit code is not read: a failure
-  // shows in the archive it did or did not write.
+  // keeps handling messages until it has ended, and shows what it prints.
+  TRarRun run;
   QProcess process;
-  process.setProcessChannelMode(QProcess::ForwardedChannels);
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  // Nothing is ever typed to it: a question it asks ends at once instead of never.
+  process.setStandardInputFile(QProcess::nullDevice());
   process.setWorkingDirectory(FromNative(services_.Paths.DataDir));
+  TRarOutputParser output;
+  auto readOutput = [&] {
+    output.Feed(process.readAllStandardOutput().toStdString());
+    if (!output.Step().empty()) TallyraStatus->setText(FromLocal(output.Step()));
+    if (output.Percent() >= 0) SetProgressPosition(output.Percent());
+  };
   QEventLoop loop;
+  connect(&process, &QProcess::readyReadStandardOutput, &loop, readOutput);
   connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-  connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+  // "&Halt" only sets the flag; stopping is ours: a terminate, then a kill for an
+  // archiver that does not listen.
+  bool halting = false;
+  QTimer haltWatch;
+  haltWatch.setInterval(50);
+  connect(&haltWatch, &QTimer::timeout, &loop, [&] {
+    if (!Halted || halting) return;
+    halting = true;
+    process.terminate();
+    QTimer::singleShot(RarKillGraceMs, &process, [&process] { process.kill(); });
+  });
+
+  Halted = false;  // a halt left by an earlier operation does not stop this one
+  SetProgressPosition(0);
+  ShowProgress(true);
   process.start(program, arguments);
-  if (!process.waitForStarted()) return;
+  if (!process.waitForStarted()) {
+    ShowProgress(false);
+    run.Outcome = TRarOutcome::NotStarted;
+    run.LastLine = Native(process.errorString());
+    return run;
+  }
+  haltWatch.start();
   if (process.state() != QProcess::NotRunning) loop.exec();
+  haltWatch.stop();
+  readOutput();
+  ShowProgress(false);
+  run.LastLine = output.LastLine();
+  if (halting) {
+    run.Outcome = TRarOutcome::Halted;
+  } else if (process.exitStatus() == QProcess::CrashExit) {
+    run.Outcome = TRarOutcome::Crashed;
+  } else {
+    run.Outcome = TRarOutcome::Exited;
+    run.ExitCode = process.exitCode();
+  }
+  return run;
 }
