@@ -37,6 +37,7 @@ void TForm1::CreateUnRarComponents() {
   BrowseDirectoryDlg1->SetRoot(idDrives);
   BrowseDirectoryDlg1->SetOptions({bfEditBox, bfNewDialogStyle, bfUseNewUI});
   BrowseDirectoryDlg1->SetShowSelectionInStatus(true);
+  BrowseDirectoryDlg1->SetFolderRequired(true);  // the extraction needs a folder to write to
   BrowseDirectoryDlg1->OnCreate = [this](TBrowseDirectoryDlg* s) { BrowseDirectoryDlg1Create(s); };
   BrowseDirectoryDlg1->OnSelChanged = [this](TBrowseDirectoryDlg* s, const QString& sel, const TBrowseItem& item) {
     BrowseDirectoryDlg1SelChanged(s, sel, item);
