@@ -359,10 +359,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   } else if (event->type() == QEvent::KeyPress && watched == Memo2) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;  // no line breaks typed
+  } else if (event->type() == QEvent::Move && watched == rdogrpFilename->Button(2)) {
+    Panel5Resize();
   } else if (event->type() == QEvent::Resize) {
     if (watched == Panel7 || watched == Panel8 || watched == Panel20 || watched == Panel36) {
       LayoutWindow();
-    } else if (watched == Panel5 || watched == Panel38) {
+    } else if (watched == Panel5 || watched == Panel38 || watched == rdogrpFilename->Button(2)) {
       Panel5Resize();
     }
   }

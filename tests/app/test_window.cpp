@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -172,6 +173,24 @@ TEST_F(TWindowFixture, ATimerStartedCheckDisablesWhatThePageDisables) {
   EXPECT_EQ(form->ListBox1->item(2)->text(), "3|Failed|0");
   EXPECT_TRUE(form->GradBtn7->isEnabled());
   EXPECT_TRUE(form->GradBtn5->isEnabled());
+}
+
+TEST_F(TWindowFixture, TheCustomNameBoxSitsBesideItsItemWhicheverPageShowsFirst) {
+  const std::string sfv = Dir.Write("set.sfv", "");
+  for (const bool checkFirst : {false, true}) {
+    auto form = checkFirst ? Open({"/C", Q(sfv)}) : Open();
+    form->Timer1->stop();
+    form->show();
+    QCoreApplication::processEvents();
+    form->PageControl1->setCurrentWidget(form->TabSheet1);
+    QCoreApplication::processEvents();
+    const QRadioButton* custom = form->rdogrpFilename->Button(2);
+    const QRect item = custom->geometry();
+    const QRect box = form->Edit2->geometry();
+    EXPECT_GE(box.left(), item.left() + custom->sizeHint().width()) << checkFirst;  // clear of its caption
+    EXPECT_LE(std::abs(box.center().y() - item.center().y()), 1) << checkFirst;
+    EXPECT_EQ(box.right() + 1, form->rdogrpFilename->width() - 7) << checkFirst;
+  }
 }
 
 TEST_F(TWindowFixture, ButtonBarsFollowTheirWidth) {
