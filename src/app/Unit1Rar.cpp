@@ -23,26 +23,73 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QStyleOptionButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
 // A bold, underlined word laid over the same word of a check box's caption; a click on
-// it acts on the box.
+// it acts on the box. It is placed from the caption's own font and the style's text
+// rectangle, again whenever the box's font, style or size changes: the font a box ends
+// up with is known only once it sits in the window.
+class TOverlayPlacer final : public QObject {
+public:
+  TOverlayPlacer(QCheckBox* box, QLabel* label, QString before)
+      : QObject(label), box_(box), label_(label), before_(std::move(before)) {
+    box->installEventFilter(this);
+    Place();
+  }
+
+  void Place() {
+    QStyleOptionButton option;
+    option.initFrom(box_);
+    option.text = box_->text();
+    const QRect text = box_->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box_);
+    const QFontMetrics plain(box_->font());
+    QFont bold = box_->font();
+    bold.setBold(true);
+    bold.setUnderline(true);
+    label_->setFont(bold);
+    const QFontMetrics metrics(bold);
+    // The caption is drawn left-aligned and centred up and down in the text rectangle;
+    // the word's baseline is kept.
+    const int top = text.top() + (text.height() - plain.height()) / 2 + plain.ascent() - metrics.ascent();
+    const int left = text.left() + plain.horizontalAdvance(before_);
+    label_->setGeometry(left, top, metrics.horizontalAdvance(label_->text()) + 1, metrics.height());
+  }
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::FontChange:
+      case QEvent::StyleChange:
+      case QEvent::Resize:
+      case QEvent::Show:
+      case QEvent::Polish:
+        if (watched == box_) Place();
+        break;
+      default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+private:
+  QCheckBox* box_;
+  QLabel* label_;
+  QString before_;
+};
+
 QLabel* OverlayWord(QCheckBox* box, const QString& before, const QString& word) {
   auto* label = new QLabel(word, box);
-  QFont f = box->font();
-  f.setBold(true);
-  f.setUnderline(true);
-  label->setFont(f);
+  label->setMargin(0);
+  label->setIndent(0);
+  label->setContentsMargins(0, 0, 0, 0);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label->setAutoFillBackground(true);
   label->setCursor(Qt::PointingHandCursor);
-  const int indicator = box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
-                        box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
-  label->move(indicator + box->fontMetrics().horizontalAdvance(before), 0);
-  label->adjustSize();
-  label->setFixedHeight(box->sizeHint().height());
+  new TOverlayPlacer(box, label, before);
   return label;
 }
 

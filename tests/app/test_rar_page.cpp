@@ -8,6 +8,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTabWidget>
@@ -268,4 +270,51 @@ TEST_F(TRarPage, TheCommandTextShowsWhatThePageBuilds) {
   EXPECT_FALSE(Form->chkBoxCreateSFX->isChecked());
   Form->cmbVolumeSize->setCurrentIndex(-1);  // nothing chosen: the previous size stays
   EXPECT_EQ(Form->BuildRarCommand("/o.rar"), " a -vn -ep -v15000000b -m3 -hppw \"/o.rar\" @rarlist.txt");
+}
+
+namespace {
+
+// The last column (in box coordinates, from `from` on) holding ink of the caption.
+int LastInkColumn(QCheckBox* box, const QString& caption, int from) {
+  const QString saved = box->text();
+  box->setText(caption);
+  const QImage image = box->grab().toImage();
+  box->setText(saved);
+  int last = -1;
+  for (int x = from; x < image.width(); ++x) {
+    for (int y = 0; y < image.height(); ++y) {
+      if (qGray(image.pixel(x, y)) < 128) last = x;
+    }
+  }
+  return last;
+}
+
+}  // namespace
+
+TEST_F(TRarPage, TheBoldOverlaysLieOverTheirWords) {
+  Form->PageControl1->setCurrentWidget(Form->TabSheet6);
+  Form->show();
+  QCoreApplication::processEvents();
+  const struct {
+    QCheckBox* Box;
+    QLabel* Overlay;
+    const char* Word;
+  } cases[] = {{Form->ChkBoxCreateSFV, Form->Panel41, "SFV"}, {Form->chkBoxCreateSFX, Form->Panel42, "SFX"}};
+  for (const auto& c : cases) {
+    QStyleOptionButton option;
+    option.initFrom(c.Box);
+    const int textLeft = c.Box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, c.Box).left();
+    c.Overlay->hide();
+    // The plain word's ink: after the last ink of "Create ", up to the last of "Create SFV".
+    const int before = LastInkColumn(c.Box, "Create ", textLeft);
+    const int wordEnd = LastInkColumn(c.Box, QString("Create ") + c.Word, textLeft);
+    c.Overlay->show();
+    ASSERT_GT(wordEnd, before) << c.Word;
+    const QRect overlay = c.Overlay->geometry();
+    EXPECT_GT(overlay.left(), before) << c.Word << ": the overlay leaves \"Create\" visible";
+    EXPECT_LE(overlay.left(), before + 1 + c.Box->fontMetrics().horizontalAdvance(' ') + 1) << c.Word;
+    EXPECT_GE(overlay.right(), wordEnd) << c.Word << ": the plain word is covered";
+    EXPECT_LT(overlay.right(), wordEnd + c.Box->fontMetrics().horizontalAdvance("  ") + 2) << c.Word;
+    EXPECT_TRUE(c.Box->rect().contains(overlay)) << c.Word;
+  }
 }
