@@ -27,8 +27,9 @@ public:
 
 int main(int argc, char* argv[]) {
   TApplication app(argc, argv);
+  // The name only: a display name would be added to every window title on X11
+  // ("Errors — Tallyra"), and the titles are the program's own texts.
   QApplication::setApplicationName(QStringLiteral("Tallyra"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Tallyra"));
 
   TFormServices services;
   services.Paths = ResolveProgramPaths();
