@@ -557,7 +557,7 @@ void TBrowseDirectoryDlg::OkPressed() {
     }
     if (resolved.isEmpty()) {
       // Relative to nothing: no folder can come of it, whatever a handler would say.
-      SetStatusText(QStringLiteral("\"") + typed + QStringLiteral("\" is not a full path: select a folder first"));
+      SetStatusText(QStringLiteral("Select a folder first: \"") + typed + QStringLiteral("\" is not a full path"));
       return;
     }
     const QFileInfo info(resolved);
@@ -576,7 +576,7 @@ void TBrowseDirectoryDlg::OkPressed() {
   }
   if (!tree_->currentItem() || !MayChoose(current)) return;
   if (folderRequired_ && current.Path.isEmpty()) {
-    SetStatusText(QStringLiteral("\"") + current.DisplayName + QStringLiteral("\" is not a folder: select one"));
+    SetStatusText(QStringLiteral("Select a folder: \"") + current.DisplayName + QStringLiteral("\" is not one"));
     return;
   }
   chosen_ = current;

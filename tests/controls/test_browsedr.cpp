@@ -356,10 +356,10 @@ TEST(BrowseDirectoryDlg, OkThatCannotGiveAFolderKeepsTheDialogOpenAndSaysWhy) {
     QString ExpectStatus;
   } cases[] = {
       {"relative text", QStringLiteral("backup/"), false, true,
-       QStringLiteral("\"backup/\" is not a full path: select a folder first")},
+       QStringLiteral("Select a folder first: \"backup/\" is not a full path")},
       {"relative text, folder required", QStringLiteral("backup/"), true, true,
-       QStringLiteral("\"backup/\" is not a full path: select a folder first")},
-      {"the drives folder, required", QString(), true, true, QStringLiteral("\"Computer\" is not a folder: select one")},
+       QStringLiteral("Select a folder first: \"backup/\" is not a full path")},
+      {"the drives folder, required", QString(), true, true, QStringLiteral("Select a folder: \"Computer\" is not one")},
       {"the drives folder, not required", QString(), false, false, QString()},
   };
   for (const auto& c : cases) {
