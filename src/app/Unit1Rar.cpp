@@ -309,7 +309,8 @@ void TForm1::GradBtn13Click() {
   const TRarRun run = RunRar(arguments);
   GradBtn13->setEnabled(true);
 
-  // An SFV only of an archive this run made: never of a stale one, nor of nothing.
+  // An SFV only after a run that succeeded and left its archive: a failed run may leave
+  // nothing, or an older archive of the same name that must not replace a good SFV.
   const QString problem = FromLocal(
       RarRunProblem(run, Native(archive), ArchiveWritten(Native(archive), options.Sfx)));
   if (!problem.isEmpty()) {

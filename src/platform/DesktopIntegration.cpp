@@ -241,7 +241,7 @@ void RemoveStale(const std::string& folder, const std::set<std::string>& keep) {
   }
 }
 
-bool IsOldOrStaleId(const std::string& id) { return id.compare(0, OldPrefix.size(), OldPrefix) == 0; }
+bool IsEarlierBuildsId(const std::string& id) { return id.compare(0, OldPrefix.size(), OldPrefix) == 0; }
 
 }  // namespace
 
@@ -401,6 +401,7 @@ std::string EditMimeAppsList(const std::string& text, const std::function<bool(c
     }
     const std::string key = line.substr(0, eq);
     std::string kept;
+    bool dropped = false;
     std::size_t from = eq + 1;
     while (from <= line.size()) {
       std::size_t semi = line.find(';', from);
@@ -408,7 +409,11 @@ std::string EditMimeAppsList(const std::string& text, const std::function<bool(c
       const std::string id = line.substr(from, semi - from);
       bool ours = false;
       for (const auto& [defaultId, type] : defaults) ours = ours || (group == "[Default Applications]" && key == type && id == defaultId);
-      if (!id.empty() && !drop(id) && !ours) kept += id + ";";
+      if (!id.empty() && (drop(id) || ours)) {
+        dropped = true;
+      } else if (!id.empty()) {
+        kept += id + ";";
+      }
       from = semi + 1;
     }
     bool isDefault = false;
@@ -419,7 +424,11 @@ std::string EditMimeAppsList(const std::string& text, const std::function<bool(c
       }
     }
     if (isDefault) continue;
-    if (!kept.empty()) out.push_back(key + "=" + kept);
+    if (!dropped) {
+      out.push_back(line);  // untouched, as written
+    } else if (!kept.empty()) {
+      out.push_back(key + "=" + kept);
+    }
   }
   placeMissing();
   bool anyMissing = false;
@@ -453,7 +462,6 @@ bool ReflectIntoDesktop(const TRegistryContents& contents, const TDesktopHomes& 
       SetFileMode(file.Path, mode | 0111);
     }
   }
-  const bool hadPackages = DirectoryExists(mime + "/packages");
   for (const std::string& folder : {applications, mime + "/packages", data + "kio/servicemenus",
                                     data + "nautilus/scripts", data + "nemo/actions"}) {
     RemoveStale(folder, keep);
@@ -469,13 +477,13 @@ bool ReflectIntoDesktop(const TRegistryContents& contents, const TDesktopHomes& 
     const bool exists = FileExists(list.Path);
     if (!exists && (!list.SetDefaults || plan.Defaults.empty())) continue;
     const std::string before = exists ? ReadWholeFileText(list.Path) : std::string();
-    const std::string after = EditMimeAppsList(before, &IsOldOrStaleId,
+    const std::string after = EditMimeAppsList(before, &IsEarlierBuildsId,
                                                list.SetDefaults ? plan.Defaults : decltype(plan.Defaults){});
     if (after == before) continue;
     if (!ForceDirectories(ExtractFilePath(list.Path)) || ReplaceFileContents(list.Path, after) != 0) allWritten = false;
   }
 
-  if (hadPackages || DirectoryExists(mime + "/packages")) tools.Run("update-mime-database", {mime});
+  if (DirectoryExists(mime + "/packages")) tools.Run("update-mime-database", {mime});
   if (DirectoryExists(applications)) tools.Run("update-desktop-database", {applications});
   return allWritten;
 }

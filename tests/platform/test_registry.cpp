@@ -333,6 +333,8 @@ TEST(DesktopReflection, MimeAppsListEdits) {
        "[Default Applications]\ntext/x-sfv=tallyra.desktop;x.desktop;\n"},
       {"comments and other groups stay", "# mine\n[Removed Associations]\ntext/x-sfv=bad.desktop;\n",
        "# mine\n[Removed Associations]\ntext/x-sfv=bad.desktop;\n\n[Default Applications]\ntext/x-sfv=tallyra.desktop;\n"},
+      {"lines without ours stay as written", "[Added Associations]\na/b=x.desktop\nc/d=\n",
+       "[Added Associations]\na/b=x.desktop\nc/d=\n\n[Default Applications]\ntext/x-sfv=tallyra.desktop;\n"},
       {"old ids go, emptied keys too",
        "[Added Associations]\na/b=old-1.desktop;\nc/d=old-2.desktop;keep.desktop;\n[Default Applications]\n",
        "[Added Associations]\nc/d=keep.desktop;\n[Default Applications]\ntext/x-sfv=tallyra.desktop;\n"},
