@@ -37,6 +37,7 @@ void TForm1::CreateUnRarComponents() {
   BrowseDirectoryDlg1->SetRoot(idDrives);
   BrowseDirectoryDlg1->SetOptions({bfEditBox, bfNewDialogStyle, bfUseNewUI});
   BrowseDirectoryDlg1->SetShowSelectionInStatus(true);
+  BrowseDirectoryDlg1->SetFolderRequired(true);  // the extraction needs a folder to write to
   BrowseDirectoryDlg1->OnCreate = [this](TBrowseDirectoryDlg* s) { BrowseDirectoryDlg1Create(s); };
   BrowseDirectoryDlg1->OnSelChanged = [this](TBrowseDirectoryDlg* s, const QString& sel, const TBrowseItem& item) {
     BrowseDirectoryDlg1SelChanged(s, sel, item);
@@ -112,7 +113,7 @@ void TForm1::GradBtn9Click() {
   UnRar1->SetExtractDir(Native(target));
   UnRar1->SetFileSpec({"*.*"});
   UnRar1->SetRestoreFileAttr(true);
-  GradProgress1->SetPosition(0);
+  SetProgressPosition(0);
   ShowProgress(true);
   CurrentVolume = NameOf(archive);
 
@@ -121,7 +122,7 @@ void TForm1::GradBtn9Click() {
   Memo2->appendPlainText(QStringLiteral(" "));
   Memo2->appendPlainText(summary);
   TallyraStatus->setText(summary);
-  GradProgress1->SetPosition(0);
+  SetProgressPosition(0);
   ShowProgress(false);
 }
 
@@ -153,7 +154,7 @@ void TForm1::LogHalt() {
   // Once per extraction: every later event would otherwise log it again.
   if (haltLogged_) return;
   haltLogged_ = true;
-  GradProgress1->SetPosition(0);
+  SetProgressPosition(0);
   ShowProgress(false);
   Memo2->appendPlainText(QStringLiteral("User halted operation"));
 }
@@ -171,7 +172,7 @@ void TForm1::UnRar1Progress(TZipCommon*, std::uint8_t, std::uint8_t ProgressByAr
   }
   TallyraStatus->setText(QStringLiteral("Extracting ") + NameOf(FromNative(UnRar1->EntryName())) +
                          QStringLiteral(" from ") + NameOf(CurrentVolume));
-  GradProgress1->SetPosition(ProgressByArchive);
+  SetProgressPosition(ProgressByArchive);
 }
 
 void TForm1::UnRar1NextVolume(TZipCommon*, std::string& VolumeName, const std::string& VolumeID, bool fExists,

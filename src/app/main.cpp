@@ -29,8 +29,9 @@ public:
 
 int main(int argc, char* argv[]) {
   TApplication app(argc, argv);
+  // The name only: a display name would be added to every window title on X11
+  // ("Errors — Tallyra"), and the titles are the program's own texts.
   QApplication::setApplicationName(QStringLiteral("Tallyra"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Tallyra"));
   // The desktop entry's id, so that desktops match the window with its menu entry and icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("tallyra"));
   QIcon icon;

@@ -220,3 +220,13 @@ TEST_F(TWindowFixture, ARealThreeVolumeSetCheckedThenExtracted) {
   EXPECT_EQ(RarTestCrc(ReadWholeFile(dl + "/rar3-vols.part1/vols/bigfile.txt")), 0x509ad74cu);
   EXPECT_EQ(RarTestCrc(ReadWholeFile(dl + "/rar3-vols.part1/vols/smallfile.txt")), 0xd08a1f86u);
 }
+
+TEST_F(TUnRarPage, TheExtractionsPercentageStaysReadable) {
+  // White on the filled half, black on the empty one, by the position shown.
+  const std::pair<int, QColor> steps[] = {{80, Qt::white}, {0, Qt::black}, {50, Qt::white}, {49, Qt::black}};
+  for (const auto& [percent, color] : steps) {
+    Form->UnRar1Progress(nullptr, 0, static_cast<std::uint8_t>(percent));
+    EXPECT_EQ(Form->GradProgress1->Position(), percent);
+    EXPECT_EQ(Form->GradProgress1->FontColor(), color) << percent;
+  }
+}
