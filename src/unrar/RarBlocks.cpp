@@ -140,3 +140,12 @@ TRarBlock TRarBlockReader::Next4() {
   block.Kind = TRarBlockKind::File;
   return block;
 }
+
+uint32_t ReportedAttributes(const TRarEntryHeader& h) {
+  if (h.HostOS != RarHostUnix) return h.Attr;
+  // The folder bit comes from the file type alone: permission bits of a mode read as DOS
+  // attributes would make folders of files (0644 has 0x04 "system", 0664 has 0x10 "folder").
+  uint32_t attr = (h.Attr & 0xF000) == 0x4000 ? 0x10 : 0x20;
+  if (!(h.Attr & 0200)) attr |= 0x01;
+  return attr;
+}

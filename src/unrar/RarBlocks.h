@@ -48,6 +48,8 @@ struct TRarEntryHeader {
   uint32_t Attr = 0;
   std::string Name;  // UTF-8, '/' between folders
   bool HeaderCrcOk = true;
+  uint8_t HashType = 1;  // RAR_HASH_ of unrar.h: what checks the unpacked data
+  uint8_t Hash[32] = {};  // the BLAKE2sp digest when HashType says so
 
   bool IsDirectory() const { return (Flags & RarFileDirectoryMask) == RarFileDirectoryMask; }
   bool SplitBefore() const { return Flags & RarFileSplitBefore; }
@@ -103,6 +105,12 @@ class TRarBlockReader {
   bool Rar5 = false;
   bool HeadersEncrypted = false;
 };
+
+// The attributes the header records report: a Unix mode becomes 0x10 (folder) or 0x20, plus
+// 0x01 when the owner may not write; other hosts' attributes are reported as stored.
+uint32_t ReportedAttributes(const TRarEntryHeader& header);
+
+constexpr uint8_t RarHostUnix = 3;
 
 // DOS date and time (local time) of a Unix time.
 uint32_t UnixTimeToDos(int64_t unixTime);
