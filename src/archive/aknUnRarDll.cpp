@@ -130,6 +130,7 @@ void DoneUnRarLibrary() {
 bool UnRarLibraryAvailable() { return Loaded().Available; }
 std::string UnRarLibraryPath() { return Loaded().Path; }
 const TUnRarLibrary& UnRarLibrary() { return Loaded().Api; }
+bool UnRarLibraryHasHeaderEx() { return Loaded().Available && Loaded().Api.ReadHeaderEx != LegacyReadHeaderEx; }
 
 void SetRunningUnRar(IUnRarCallbacks* extractor) { Loaded().Running = extractor; }
 IUnRarCallbacks* RunningUnRar() { return Loaded().Running; }

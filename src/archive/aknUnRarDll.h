@@ -46,6 +46,8 @@ bool UnRarLibraryAvailable();
 // The file the library was loaded from (empty when the stand-ins are in place).
 std::string UnRarLibraryPath();
 const TUnRarLibrary& UnRarLibrary();
+// True when the loaded library has RARReadHeaderEx of its own, so its names are never cut.
+bool UnRarLibraryHasHeaderEx();
 
 void SetRunningUnRar(IUnRarCallbacks* extractor);
 IUnRarCallbacks* RunningUnRar();

@@ -15,10 +15,31 @@ namespace {
 FILE* DiscardingStream() {
   cookie_io_functions_t io{};
   io.write = [](void*, const char*, size_t size) -> ssize_t { return ssize_t(size); };
-  return fopencookie(nullptr, "w", io);
+  FILE* stream = fopencookie(nullptr, "w", io);
+  // Nothing may wait in a buffer for a flush at exit, when this code may be gone.
+  if (stream) setvbuf(stream, nullptr, _IONBF, 0);
+  return stream;
 }
 
 FILE* QuietStream = nullptr;
+
+// Writes a GOT slot, opening its page for the write when the loader made it read-only.
+void WriteSlot(uintptr_t slot, FILE** value, bool readOnly) {
+  const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+  void* start = reinterpret_cast<void*>(slot & ~(page - 1));
+  if (readOnly && mprotect(start, page, PROT_READ | PROT_WRITE) != 0) return;
+  *reinterpret_cast<FILE***>(slot) = value;
+  if (readOnly) mprotect(start, page, PROT_READ);
+}
+
+// The slots pointed at QuietStream, put back when this library is unloaded: libunarr may
+// stay loaded without it.
+struct TPatchedSlots {
+  std::vector<std::pair<uintptr_t, bool>> Slots;  // address, read-only page
+  ~TPatchedSlots() {
+    for (const auto& [slot, readOnly] : Slots) WriteSlot(slot, &stderr, readOnly);
+  }
+} Patched;
 
 struct TSearch {
   bool Patched = false;
@@ -37,7 +58,7 @@ bool PatchStderrSlot(const dl_phdr_info& info) {
   for (int i = 0; i < info.dlpi_phnum; ++i) {
     const ElfW(Phdr)& p = info.dlpi_phdr[i];
     if (p.p_type == PT_DYNAMIC) dynamic = reinterpret_cast<const ElfW(Dyn)*>(base + p.p_vaddr);
-    if (p.p_type == PT_GNU_RELRO) {
+    if (p.p_type == PT_GNU_RELRO) {  // the part of the image made read-only once relocated
       relroStart = base + p.p_vaddr;
       relroEnd = relroStart + p.p_memsz;
     }
@@ -82,16 +103,16 @@ bool PatchStderrSlot(const dl_phdr_info& info) {
   }
   if (slots.empty()) return false;
   const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+  // The loader makes the whole pages of that range read-only after start-up; a page it shares
+  // with writable data at its end stays writable.
+  relroStart &= ~(page - 1);
+  relroEnd &= ~(page - 1);
   for (uintptr_t slot : slots) {
-    // After start-up the GOT lies in the read-only part of the image; it is opened for the one
-    // write and closed again.
     const bool readOnly = slot >= relroStart && slot < relroEnd;
-    void* start = reinterpret_cast<void*>(slot & ~(page - 1));
-    if (readOnly && mprotect(start, page, PROT_READ | PROT_WRITE) != 0) return false;
-    *reinterpret_cast<FILE***>(slot) = &QuietStream;
-    if (readOnly) mprotect(start, page, PROT_READ);
+    WriteSlot(slot, &QuietStream, readOnly);
+    if (*reinterpret_cast<FILE***>(slot) == &QuietStream) Patched.Slots.push_back({slot, readOnly});
   }
-  return true;
+  return !Patched.Slots.empty();
 }
 
 int VisitObject(dl_phdr_info* info, size_t, void* data) {
