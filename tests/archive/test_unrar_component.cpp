@@ -751,3 +751,22 @@ TEST_F(UnRarComponent, AnArchiveOnAReadOnlyMountExtracts) {
   EXPECT_EQ(RarTestCrc(FileContents(Out + "/vols/bigfile.txt")), 0x509ad74cu);
   EXPECT_EQ(RarTestCrc(FileContents(Out + "/vols/smallfile.txt")), 0xd08a1f86u);
 }
+
+// With a library of the first ABI, which has only the legacy record, a name that fills its
+// field may have been cut there: it is refused (25244) rather than written under a wrong name
+// in a wrong folder; shorter names come out as before.
+TEST_F(UnRarComponent, ALibraryWithoutTheExtendedRecordCutsNoName) {
+  DoneUnRarLibrary();
+  ASSERT_TRUE(InitUnRarLibrary(LEGACY_UNRAR_DIR));
+  ASSERT_FALSE(UnRarLibraryHasHeaderEx());
+  const std::string longName = std::string(200, 'f') + "\\" + std::string(100, 'g') + ".txt";
+  WriteRarArchive(Temp.File("names.rar"), {{"short.txt", "short"}, {longName, "long"}, {"after.txt", "after"}});
+  TUnRar u;
+  Prepare(u, Temp.File("names.rar"));
+  const std::int32_t done = u.Extract();
+  DoneUnRarLibrary();
+  ASSERT_TRUE(InitUnRarLibrary(UNRAR_LIB_DIR));
+  EXPECT_EQ(done, 2);
+  EXPECT_EQ(Log.Codes(), std::vector<int>{25244});
+  EXPECT_EQ(FilesUnder(Out), (std::map<std::string, std::string>{{"after.txt", "after"}, {"short.txt", "short"}}));
+}
