@@ -1,6 +1,7 @@
 #include "unrar/RarBlocks.h"
 
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "unrar/RarCrc.h"
@@ -148,4 +149,17 @@ uint32_t ReportedAttributes(const TRarEntryHeader& h) {
   uint32_t attr = (h.Attr & 0xF000) == 0x4000 ? 0x10 : 0x20;
   if (!(h.Attr & 0200)) attr |= 0x01;
   return attr;
+}
+
+int64_t DosTimeToUnix(uint32_t dos) {
+  if (dos == 0) return -1;
+  struct tm t {};
+  t.tm_year = int(dos >> 25) + 80;
+  t.tm_mon = int((dos >> 21) & 15) - 1;
+  t.tm_mday = int((dos >> 16) & 31);
+  t.tm_hour = int((dos >> 11) & 31);
+  t.tm_min = int((dos >> 5) & 63);
+  t.tm_sec = int(dos & 31) * 2;
+  t.tm_isdst = -1;
+  return int64_t(mktime(&t));
 }

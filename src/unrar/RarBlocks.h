@@ -112,5 +112,8 @@ uint32_t ReportedAttributes(const TRarEntryHeader& header);
 
 constexpr uint8_t RarHostUnix = 3;
 
+// The Unix time of a DOS date and time (local time); -1 for none (0) or one mktime refuses.
+int64_t DosTimeToUnix(uint32_t dosTime);
+
 // DOS date and time (local time) of a Unix time.
 uint32_t UnixTimeToDos(int64_t unixTime);

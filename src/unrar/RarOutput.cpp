@@ -110,21 +110,11 @@ void TOutputFile::Discard() {
 }
 
 void ApplyTimeAndAttributes(const std::string& path, const TRarEntryHeader& header, bool isFolder) {
-  const uint32_t dosTime = header.FileTime, attr = header.Attr;
-  if (dosTime != 0) {
-    struct tm t {};
-    t.tm_year = int(dosTime >> 25) + 80;
-    t.tm_mon = int((dosTime >> 21) & 15) - 1;
-    t.tm_mday = int((dosTime >> 16) & 31);
-    t.tm_hour = int((dosTime >> 11) & 31);
-    t.tm_min = int((dosTime >> 5) & 63);
-    t.tm_sec = int(dosTime & 31) * 2;
-    t.tm_isdst = -1;
-    time_t when = mktime(&t);
-    if (when != time_t(-1)) {
-      struct timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
-      ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
+  const uint32_t attr = header.Attr;
+  const int64_t when = DosTimeToUnix(header.FileTime);
+  if (when >= 0) {
+    struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(when), 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
   if (header.HostOS == RarHostUnix) {
     // Set-id and sticky bits from an archive are not honoured; only permissions are kept.

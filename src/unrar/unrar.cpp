@@ -1,7 +1,6 @@
 // The entry points of the C ABI. No exception crosses the C boundary.
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <new>
 
 #include "unrar/RarArchive.h"
@@ -66,18 +65,8 @@ void FillCommon(TRecord& r, const TRarEntryHeader& h) {
 
 // The DOS time (local) as a Windows file time: 100 ns units since 1601.
 uint64_t FileTimeOfDos(uint32_t dos) {
-  if (dos == 0) return 0;
-  struct tm t {};
-  t.tm_year = int(dos >> 25) + 80;
-  t.tm_mon = int((dos >> 21) & 15) - 1;
-  t.tm_mday = int((dos >> 16) & 31);
-  t.tm_hour = int((dos >> 11) & 31);
-  t.tm_min = int((dos >> 5) & 63);
-  t.tm_sec = int(dos & 31) * 2;
-  t.tm_isdst = -1;
-  time_t when = mktime(&t);
-  if (when == time_t(-1)) return 0;
-  return (uint64_t(int64_t(when)) + 11644473600ull) * 10000000ull;
+  const int64_t when = DosTimeToUnix(dos);
+  return when < 0 ? 0 : (uint64_t(when) + 11644473600ull) * 10000000ull;
 }
 
 void FillEx(RARHeaderDataEx& r, const TRarEntryHeader& h, const std::string& volume) {

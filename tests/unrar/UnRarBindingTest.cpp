@@ -18,6 +18,14 @@ std::string Sample(const std::string& name) {
   return std::string(root ? root : "/work/shared/testdata") + "/rar/" + name;
 }
 
+// Opens a sample through the bound library; null when it cannot.
+void* OpenSample(const TUnRarLibrary& lib, std::string& path) {
+  RAROpenArchiveData open{};
+  open.ArcName = path.data();
+  open.OpenMode = RAR_OM_EXTRACT;
+  return lib.OpenArchive(&open);
+}
+
 struct TRecorder : IUnRarCallbacks {
   std::vector<std::pair<int, std::string>> Volumes;
   uint32_t Crc = 0;
@@ -66,11 +74,8 @@ TEST(UnRarBinding, TheLaterEntryPointsOfOurLibrary) {
   ASSERT_TRUE(InitUnRarLibrary(UNRAR_LIBRARY_DIR));
   const TUnRarLibrary& lib = UnRarLibrary();
   EXPECT_EQ(lib.GetDllVersion(), RAR_DLL_VERSION);
-  RAROpenArchiveData open{};
   std::string name = Sample("rarfile/unicode2.rar");
-  open.ArcName = name.data();
-  open.OpenMode = RAR_OM_EXTRACT;
-  void* handle = lib.OpenArchive(&open);
+  void* handle = OpenSample(lib, name);
   ASSERT_NE(handle, nullptr);
   auto header = std::make_unique<RARHeaderDataEx>();
   ASSERT_EQ(lib.ReadHeaderEx(handle, header.get()), ERAR_SUCCESS);
@@ -89,11 +94,8 @@ TEST(UnRarBinding, AnOlderLibraryIsReadThroughTheLegacyRecord) {
   dlclose(own);
   const TUnRarLibrary& lib = UnRarLibrary();
   EXPECT_EQ(lib.GetDllVersion(), 0);
-  RAROpenArchiveData open{};
   std::string name = Sample("rarfile/rar3-subdirs.rar");
-  open.ArcName = name.data();
-  open.OpenMode = RAR_OM_EXTRACT;
-  void* handle = lib.OpenArchive(&open);
+  void* handle = OpenSample(lib, name);
   ASSERT_NE(handle, nullptr);
   auto header = std::make_unique<RARHeaderDataEx>();
   std::wcscpy(header->FileNameW, L"left over");

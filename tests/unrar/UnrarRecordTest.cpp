@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstddef>
+#include <cstdlib>
+#include <locale.h>
+#include <stdexcept>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -38,27 +42,18 @@ struct THandle {
   }
 };
 
-std::string Utf8Of(const wchar_t* wide) {
-  std::string out;
-  for (; *wide; ++wide) {
-    auto c = uint32_t(*wide);
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | (c >> 18));
-      out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+// The C library's own UTF-8 decoding, so that the record is held against something else.
+std::wstring WideOf(const std::string& utf8) {
+  locale_t utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  if (!utf8Locale) throw std::runtime_error("no C.UTF-8 locale");
+  locale_t previous = uselocale(utf8Locale);
+  std::wstring wide(utf8.size() + 1, L'\0');
+  const size_t n = std::mbstowcs(wide.data(), utf8.c_str(), wide.size());
+  uselocale(previous);
+  freelocale(utf8Locale);
+  if (n == size_t(-1)) throw std::runtime_error("not UTF-8");
+  wide.resize(n);
+  return wide;
 }
 
 std::string Repeat(const std::string& part, int times) {
@@ -121,9 +116,9 @@ TEST_F(UnrarRecord, NamesComeWholeOrNotAtAll) {
     ASSERT_EQ(RARReadHeaderEx(extended.Handle, ex.get()), ERAR_SUCCESS);
     EXPECT_EQ(std::string(old.FileName), c.InLegacy ? whole : "");
     EXPECT_EQ(std::string(ex->FileName), c.InFileName ? whole : "");
-    EXPECT_EQ(Utf8Of(ex->FileNameW), c.InFileNameW ? whole : "");
+    EXPECT_EQ(std::wstring(ex->FileNameW), c.InFileNameW ? WideOf(whole) : L"");
     EXPECT_EQ(std::string(ex->ArcName), archive);
-    EXPECT_EQ(Utf8Of(ex->ArcNameW), archive);
+    EXPECT_EQ(std::wstring(ex->ArcNameW), WideOf(archive));
     // Extraction by folder alone takes the whole name, whatever the record could hold.
     EXPECT_EQ(RARProcessFile(extended.Handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
     EXPECT_EQ(ReadWholeFile(Out.File(whole)), entries[i].Data);
