@@ -2,9 +2,10 @@
  * The RAR extraction library's C ABI (libunrar.so).
  *
  * Who calls what: a caller opens an archive with RAROpenArchive, installs its callbacks, then
- * alternates RARReadHeader and RARProcessFile until RARReadHeader stops giving 0 (or 12), and
- * closes the handle with RARCloseArchive. Every call for one handle comes from the thread that
- * opened it; the callbacks run on that same thread, inside RARReadHeader or RARProcessFile.
+ * alternates RARReadHeader (or RARReadHeaderEx) and RARProcessFile until the read stops giving
+ * 0 (or 12), and closes the handle with RARCloseArchive. Every call for one handle comes from
+ * the thread that opened it; the callbacks run on that same thread, inside a read or
+ * RARProcessFile.
  * Handles are independent: any number may be open at once, in any threads.
  *
  * Callbacks:
