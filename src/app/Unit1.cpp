@@ -252,10 +252,8 @@ void TForm1::FormCreate() {
   ExeDir = FromNative(services_.Paths.ExeDir);
 
   LoadSettings();
-  // The RAR extraction library, from the program's folder first; and any Unix-archive
-  // repair a dead run left behind is undone before anything else touches archives.
+  // The RAR extraction library, from the program's folder first.
   InitUnRarLibrary(services_.UnRarLibraryDir.empty() ? services_.Paths.ExeDir : services_.UnRarLibraryDir);
-  RecoverUnixRepairs(services_.Paths.DataDir);
 
   VersionText = QString::fromStdString(FormatVersionText(ProgramVersion()));
   Label7->setText(VersionText);

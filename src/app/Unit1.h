@@ -349,6 +349,7 @@ private:
   void InstallUnRarHandlers();
   void CreateUnRarComponents();
   bool haltLogged_ = false;  // "User halted operation" was logged for the running extraction
+  std::string unfoundVolume_;  // the volume name the user gave that does not exist
   void LogHalt();
   TRarOptions RarOptions();
   void InstallListBox1Drawing();

@@ -268,7 +268,9 @@ std::int32_t TUnBase::Extract() {
   bool started = false;
   try {
     if (ArchiveFile().empty()) RaiseError(ArchiveFile(), "", "0", 25192);
-    if (!ArchiveFile().empty() && DiskManager().Check(ArchiveFile())) {
+    // The drive that is written to is the target's: an archive on a CD or a read-only share
+    // is only read.
+    if (!ArchiveFile().empty() && DiskManager().Check(ResolvedExtractDir())) {
       std::unique_ptr<TaknReadStream> stream;
       const TArcType type = ArcType();
       if (type != atAce && type != atAceExe && type != atCab && type != atRar && type != atRarExe) {
@@ -363,7 +365,10 @@ bool TUnBase::MatchEntryName(const std::string& storedName) {
 }
 
 bool TUnBase::CheckEntryCrc(std::uint32_t crc, std::uint32_t stored) {
-  const bool passed = crc == stored || crc == ~stored;
+  return ReportCheck(crc == stored || crc == ~stored);
+}
+
+bool TUnBase::ReportCheck(bool passed) {
   if (OnEnd)
     OnEnd(this, FDestFileName, passed);
   else if (!passed)

@@ -73,7 +73,8 @@ class TaknTimer {
   float FElapsed = 0;
 };
 
-// Checks that the drive holding a path is there and writable before a run.
+// Checks that the drive holding a path is there and writable before a run (Extract checks the
+// target folder's drive).
 class TDiskManager {
  public:
   // text -> true for Retry, false for Cancel.
@@ -236,6 +237,8 @@ class TUnBase : public TZipCommon {
 
   // Compares an entry's CRC with the stored one and reports a mismatch (25151).
   virtual bool CheckEntryCrc(std::uint32_t crc, std::uint32_t stored);
+  // The verdict on an extracted entry: OnEnd when assigned, else 25151 for a failure.
+  bool ReportCheck(bool passed);
 
   std::int32_t DoneCount() const { return FDoneCount; }
   std::int32_t ToDoCount() const { return FToDoCount; }

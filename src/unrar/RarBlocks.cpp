@@ -1,10 +1,10 @@
 #include "unrar/RarBlocks.h"
 
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "unrar/RarCrc.h"
-#include "unrar/RarCrypt.h"
 #include "unrar/RarNames.h"
 #include "unrar/unrar.h"
 
@@ -18,11 +18,11 @@ constexpr uint8_t TypeMain = 0x73, TypeFile = 0x74, TypeEnd = 0x7B, TypeService 
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
+}  // namespace
+
 bool HeaderCrcMatches(const uint8_t* header, size_t crcEnd) {
   return (RarCrc32(0, header + 2, crcEnd - 2) & 0xFFFF) == Get16(header);
 }
-
-}  // namespace
 
 bool TRarBlockReader::TryMainHeader4(uint64_t at) {
   uint8_t head[13];
@@ -80,39 +80,7 @@ bool TRarBlockReader::ReadHeader4(std::vector<uint8_t>& header, uint64_t& stored
     stored = headSize;
     return true;
   }
-  // Each header after the main one: its own salt, then the header encrypted and padded to 16.
-  uint8_t salt[RarSaltSize];
-  uint8_t first[16];
-  if (Source.ReadAt(Pos, salt, sizeof salt) != sizeof salt || Source.ReadAt(Pos + sizeof salt, first, 16) != 16)
-    return false;
-  // A salt whose key has not opened a header yet is tried with the password set; a header that
-  // then does not decrypt to a valid one means that password is wrong.
-  const TRar3Key* proven = Keys->ProvenHeaderKey(salt);
-  if (!proven) {
-    if (!Keys->HasPassword()) {
-      failure = TRarBlockKind::EncryptedHeaders;
-      return false;
-    }
-    failure = TRarBlockKind::WrongPassword;
-  }
-  const TRar3Key& key = proven ? *proven : Keys->Rar3(salt);
-  TAesCbcDecryptor cipher(key.Key.data(), key.Key.size(), key.Iv.data());
-  cipher.Decrypt(first, sizeof first);
-  uint16_t headSize = Get16(first + 5);
-  if (headSize < 7) return false;
-  size_t padded = (size_t(headSize) + 15) / 16 * 16;
-  header.assign(first, first + sizeof first);
-  header.resize(padded);
-  size_t rest = padded - sizeof first;
-  if (Source.ReadAt(Pos + sizeof salt + sizeof first, header.data() + sizeof first, rest) != rest) return false;
-  cipher.Decrypt(header.data() + sizeof first, rest);
-  header.resize(headSize);
-  if (!proven) {
-    if (!HeaderCrcMatches(header.data(), headSize)) return false;
-    Keys->ProveHeaderKey(salt, key);
-  }
-  stored = sizeof salt + padded;
-  return true;
+  return Keys->OpenHeader4(Source, Pos, header, stored, failure);
 }
 
 TRarBlock TRarBlockReader::Next4() {
@@ -190,4 +158,26 @@ TRarBlock TRarBlockReader::Next4() {
   }
   block.Kind = TRarBlockKind::File;
   return block;
+}
+
+uint32_t ReportedAttributes(const TRarEntryHeader& h) {
+  if (h.HostOS != RarHostUnix) return h.Attr;
+  // The folder bit comes from the file type alone: permission bits of a mode read as DOS
+  // attributes would make folders of files (0644 has 0x04 "system", 0664 has 0x10 "folder").
+  uint32_t attr = (h.Attr & 0xF000) == 0x4000 ? 0x10 : 0x20;
+  if (!(h.Attr & 0200)) attr |= 0x01;
+  return attr;
+}
+
+int64_t DosTimeToUnix(uint32_t dos) {
+  if (dos == 0) return -1;
+  struct tm t {};
+  t.tm_year = int(dos >> 25) + 80;
+  t.tm_mon = int((dos >> 21) & 15) - 1;
+  t.tm_mday = int((dos >> 16) & 31);
+  t.tm_hour = int((dos >> 11) & 31);
+  t.tm_min = int((dos >> 5) & 63);
+  t.tm_sec = int(dos & 31) * 2;
+  t.tm_isdst = -1;
+  return int64_t(mktime(&t));
 }

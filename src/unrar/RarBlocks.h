@@ -10,7 +10,6 @@
 
 #include "unrar/RarSource.h"
 
-class TRarKeyCache;
 
 // File header flags (RAR 1.5-4.x layout; RAR 5 headers are mapped onto it).
 enum : uint16_t {
@@ -54,6 +53,8 @@ struct TRarEntryHeader {
   std::string Name;  // UTF-8, '/' between folders
   bool HeaderCrcOk = true;
   std::optional<std::array<uint8_t, 8>> Salt;  // RAR 2.9-4.x: the salt of an encrypted entry's key
+  uint8_t HashType = 1;  // RAR_HASH_ of unrar.h: what checks the unpacked data
+  uint8_t Hash[32] = {};  // the BLAKE2sp digest when HashType says so
 
   bool IsDirectory() const { return (Flags & RarFileDirectoryMask) == RarFileDirectoryMask; }
   bool SplitBefore() const { return Flags & RarFileSplitBefore; }
@@ -81,6 +82,21 @@ struct TRarBlock {
   TRarEntryHeader Entry;
 };
 
+// Opens the encrypted headers of RAR 2.9-4.x archives for the block layer. The archive's key
+// cache implements it, so the block layer (which the extractor component links too) holds no
+// cipher of its own.
+class IHeaderKeys {
+ public:
+  virtual ~IHeaderKeys() = default;
+  // A password is set, or a key has already opened headers of this archive.
+  virtual bool CanOpenHeaders() const = 0;
+  // Reads and decrypts the RAR 4 header at `pos` (its salt, then the header padded to 16 bytes)
+  // into `header`, sized to the header's own size; `stored` is what it takes in the volume. On
+  // false, `failure` says why: Broken, EncryptedHeaders (no password) or WrongPassword.
+  virtual bool OpenHeader4(TByteSource& source, uint64_t pos, std::vector<uint8_t>& header, uint64_t& stored,
+                           TRarBlockKind& failure) = 0;
+};
+
 class TRarBlockReader {
  public:
   explicit TRarBlockReader(TByteSource& source) : Source(source) {}
@@ -90,9 +106,9 @@ class TRarBlockReader {
   int Open();
   TRarBlock Next();
 
-  // The keys (and the password) for encrypted headers; the cache belongs to the archive and may
-  // get its password after Open. Without one, encrypted headers stop at EncryptedHeaders.
-  void SetKeyCache(TRarKeyCache* keys) { Keys = keys; }
+  // The keys (and the password) for encrypted headers; they belong to the archive and may get
+  // their password after Open. Without them, encrypted headers stop at EncryptedHeaders.
+  void SetHeaderKeys(IHeaderKeys* keys) { Keys = keys; }
 
   bool IsRar5() const { return Rar5; }
   uint16_t MainFlags() const { return Main; }
@@ -119,8 +135,21 @@ class TRarBlockReader {
   bool MainOk = true;
   bool Rar5 = false;
   bool HeadersEncrypted = false;
-  TRarKeyCache* Keys = nullptr;
+  IHeaderKeys* Keys = nullptr;
 };
+
+// Whether a RAR 4 header's stored checksum (the low 16 bits of the CRC-32 from its type byte
+// up to crcEnd) matches.
+bool HeaderCrcMatches(const uint8_t* header, size_t crcEnd);
+
+// The attributes the header records report: a Unix mode becomes 0x10 (folder) or 0x20, plus
+// 0x01 when the owner may not write; other hosts' attributes are reported as stored.
+uint32_t ReportedAttributes(const TRarEntryHeader& header);
+
+constexpr uint8_t RarHostUnix = 3;
+
+// The Unix time of a DOS date and time (local time); -1 for none (0) or one mktime refuses.
+int64_t DosTimeToUnix(uint32_t dosTime);
 
 // DOS date and time (local time) of a Unix time.
 uint32_t UnixTimeToDos(int64_t unixTime);

@@ -473,3 +473,41 @@ int ReadRar5EncryptedHeader(TByteSource& source, uint64_t at, const TRar5Key& ke
   stored = sizeof iv + padded;
   return ERAR_SUCCESS;
 }
+
+bool TRarKeyCache::OpenHeader4(TByteSource& source, uint64_t pos, std::vector<uint8_t>& header, uint64_t& stored,
+                               TRarBlockKind& failure) {
+  failure = TRarBlockKind::Broken;
+  // Each header after the main one: its own salt, then the header encrypted and padded to 16.
+  uint8_t salt[RarSaltSize];
+  uint8_t first[16];
+  if (source.ReadAt(pos, salt, sizeof salt) != sizeof salt || source.ReadAt(pos + sizeof salt, first, 16) != 16)
+    return false;
+  // A salt whose key has not opened a header yet is tried with the password set; a header that
+  // then does not decrypt to a valid one means that password is wrong.
+  const TRar3Key* proven = ProvenHeaderKey(salt);
+  if (!proven) {
+    if (!HasPassword()) {
+      failure = TRarBlockKind::EncryptedHeaders;
+      return false;
+    }
+    failure = TRarBlockKind::WrongPassword;
+  }
+  const TRar3Key& key = proven ? *proven : Rar3(salt);
+  TAesCbcDecryptor cipher(key.Key.data(), key.Key.size(), key.Iv.data());
+  cipher.Decrypt(first, sizeof first);
+  uint16_t headSize = uint16_t(first[5] | first[6] << 8);
+  if (headSize < 7) return false;
+  size_t padded = (size_t(headSize) + 15) / 16 * 16;
+  header.assign(first, first + sizeof first);
+  header.resize(padded);
+  size_t rest = padded - sizeof first;
+  if (source.ReadAt(pos + sizeof salt + sizeof first, header.data() + sizeof first, rest) != rest) return false;
+  cipher.Decrypt(header.data() + sizeof first, rest);
+  header.resize(headSize);
+  if (!proven) {
+    if (!HeaderCrcMatches(header.data(), headSize)) return false;
+    ProveHeaderKey(salt, key);
+  }
+  stored = sizeof salt + padded;
+  return true;
+}

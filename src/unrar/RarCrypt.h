@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "unrar/RarBlocks.h"
 #include "unrar/RarInput.h"
 #include "unrar/RarSource.h"
 
@@ -102,12 +103,12 @@ void SetupRar15Key(std::string_view password, TRar15Key& out);
 // The keys of one archive handle for its current password, each derived once however many
 // headers or entries share its salt. Salts of RAR 4 headers may all be equal or each different;
 // a few dozen distinct ones are kept, older ones are derived again when they come back.
-class TRarKeyCache {
+class TRarKeyCache : public IHeaderKeys {
  public:
   TRarKeyCache();
   TRarKeyCache(const TRarKeyCache&) = delete;
   TRarKeyCache& operator=(const TRarKeyCache&) = delete;
-  ~TRarKeyCache();
+  ~TRarKeyCache() override;
 
   // Null or empty: no password. Setting the same password again keeps the keys; another one
   // wipes them.
@@ -128,7 +129,9 @@ class TRarKeyCache {
   // that opened them, in every volume. Null when no key for this salt has proved itself.
   const TRar3Key* ProvenHeaderKey(const uint8_t salt[RarSaltSize]) const;
   void ProveHeaderKey(const uint8_t salt[RarSaltSize], const TRar3Key& key);
-  bool CanOpenHeaders() const { return HasPassword() || !HeaderSlots.empty(); }
+  bool CanOpenHeaders() const override { return HasPassword() || !HeaderSlots.empty(); }
+  bool OpenHeader4(TByteSource& source, uint64_t pos, std::vector<uint8_t>& header, uint64_t& stored,
+                   TRarBlockKind& failure) override;
 
   // How many slow derivations ran since the cache was made (tests count them).
   size_t Derivations() const { return DerivationCount; }

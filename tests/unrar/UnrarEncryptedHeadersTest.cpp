@@ -23,7 +23,7 @@ std::string Sample(const std::string& name) { return ReadWholeFile(TestDataPath(
 struct TOpenedReader {
   TOpenedReader(const std::string& image, const char* password) : Source(image.data(), image.size()), Reader(Source) {
     Keys.SetPassword(password);
-    Reader.SetKeyCache(&Keys);
+    Reader.SetHeaderKeys(&Keys);
     Opened = Reader.Open();
   }
   TMemorySource Source;
@@ -42,7 +42,7 @@ TWalked Walk(const std::string& image, TRarKeyCache* keys) {
   TWalked walked;
   TMemorySource source(image.data(), image.size());
   TRarBlockReader reader(source);
-  reader.SetKeyCache(keys);
+  reader.SetHeaderKeys(keys);
   if (reader.Open() != ERAR_SUCCESS) return walked;
   for (int i = 0; i < 100000; ++i) {
     walked.Starts.push_back(reader.Position());

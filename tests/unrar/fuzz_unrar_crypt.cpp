@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!image.empty()) {
     TMemorySource source(image.data(), image.size());
     TRarBlockReader reader(source);
-    reader.SetKeyCache(&Keys());
+    reader.SetHeaderKeys(&Keys());
     if (reader.Open() == 0) {
       for (int blocks = 0; blocks < 10000; ++blocks) {
         TRarBlock block = reader.Next();
