@@ -79,6 +79,7 @@ TDiskManager::TDiskManager(TZipCommon& owner) : FOwner(owner) {
     (void)info;
     return !ec;
   };
+  UnlistedMount = [](const std::string& path) { return PathIsOnReadOnlyMount(path); };
 }
 
 bool TDiskManager::Check(const std::string& path) {
@@ -87,8 +88,18 @@ bool TDiskManager::Check(const std::string& path) {
   const TDriveInfo drive = DriveOfPath(Drives ? Drives() : std::vector<TDriveInfo>{}, full);
   FDrive = drive.Root;
   if (drive.Root.empty()) {
-    FOwner.ReportError(full, "", "0", 25170);
-    return false;
+    // No listed mount holds the path: the table is incomplete (a chroot, a mount namespace), not
+    // the drive gone, so the file system itself is asked.
+    const std::optional<bool> readOnly = UnlistedMount ? UnlistedMount(full) : std::nullopt;
+    if (!readOnly) {
+      FOwner.ReportError(full, "", "0", 25170);
+      return false;
+    }
+    if (*readOnly) {
+      FOwner.ReportError(full, "", "0", 25171);
+      return false;
+    }
+    return true;
   }
   if (drive.ReadOnly) {
     FOwner.ReportError(drive.Root, "", "0", 25171);

@@ -82,6 +82,9 @@ class TDiskManager {
   using TDriveList = std::function<std::vector<TDriveInfo>()>;
   // Room on a drive; false when it cannot be read (the "volume information").
   using TVolumeQuery = std::function<bool(const std::string& root)>;
+  // Read-only or not, asked of the file system for a path no listed drive holds; nothing when
+  // it cannot tell.
+  using TMountQuery = std::function<std::optional<bool>(const std::string& path)>;
 
   explicit TDiskManager(TZipCommon& owner);
 
@@ -90,6 +93,7 @@ class TDiskManager {
   TRetryCancelBox RetryCancelBox;
   TDriveList Drives;        // defaults to ListDrives
   TVolumeQuery VolumeInfo;  // defaults to a free-space query of the mount
+  TMountQuery UnlistedMount;  // defaults to PathIsOnReadOnlyMount
   const std::string& Drive() const { return FDrive; }
 
  private:

@@ -3,6 +3,7 @@
 // code reads volume files and memory images.
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,6 +36,7 @@ enum : uint16_t {
 
 enum : uint16_t { RarEndNextVolume = 0x0001 };
 
+constexpr size_t RarSaltSize = 8;  // RAR 2.9-4.x file and header salt
 constexpr uint8_t RarMethodStore = 0x30;
 constexpr uint8_t RarVersion5 = 50;
 
