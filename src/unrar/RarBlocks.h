@@ -137,7 +137,7 @@ struct TRarBlock {
 struct TRar5Main {
   uint64_t ArchiveFlags = 0;
   uint64_t VolumeNumber = 0;     // 0 for the first volume
-  uint64_t QuickOpenOffset = 0;  // from the archive's start; 0 when absent
+  uint64_t QuickOpenOffset = 0;  // as stored, counted from the main header; 0 when absent
   uint64_t RecoveryOffset = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "Rar5Writer.h"
 #include "RarWriter.h"
 #include "UnrarTestSupport.h"
 
