@@ -567,15 +567,26 @@ struct TPacked {
   uint64_t Size() const { return Zeros ? Zeros : Bytes.size(); }
 };
 
+// The CRC-32 of `size` zero bytes without reading them: each zero bit is a linear map of the
+// register, so size bytes are that map raised to 8 * size, by repeated squaring.
+uint32_t TimesMatrix(const uint32_t* matrix, uint32_t vector) {
+  uint32_t sum = 0;
+  for (; vector; vector >>= 1, ++matrix)
+    if (vector & 1) sum ^= *matrix;
+  return sum;
+}
+
 uint32_t CrcOfZeros(uint64_t size) {
-  static const std::vector<uint8_t> zeros(1u << 20, 0);
-  uint32_t crc = 0;
-  for (uint64_t left = size; left > 0;) {
-    size_t n = size_t(std::min<uint64_t>(left, zeros.size()));
-    crc = libdeflate_crc32(crc, zeros.data(), n);
-    left -= n;
+  uint32_t power[32], square[32];
+  power[0] = 0xEDB88320u;  // one zero bit
+  for (unsigned n = 1; n < 32; ++n) power[n] = 1u << (n - 1);
+  uint32_t reg = 0xFFFFFFFFu;
+  for (uint64_t bits = size * 8; bits; bits >>= 1) {
+    if (bits & 1) reg = TimesMatrix(power, reg);
+    for (unsigned n = 0; n < 32; ++n) square[n] = TimesMatrix(power, power[n]);
+    std::copy(square, square + 32, power);
   }
-  return crc;
+  return ~reg;
 }
 
 std::array<uint8_t, 32> Blake2Of(const std::string& data) {
@@ -653,14 +664,16 @@ std::string EncodeRar5Symbols(const std::vector<TRar5Symbol>& symbols, const TRa
   std::string out;
   const TRar5Symbol* all = symbols.data();
   size_t count = symbols.size();
+  bool shared = plan.TablesOnce || plan.TableSymbols;
   TTables whole;
-  if (plan.TablesOnce) whole = TablesFor(all, all + count);
+  if (plan.TableSymbols) whole = TablesFor(plan.TableSymbols->data(), plan.TableSymbols->data() + plan.TableSymbols->size());
+  else if (plan.TablesOnce) whole = TablesFor(all, all + count);
   size_t per = std::max<size_t>(plan.SymbolsPerBlock, 1);
   for (size_t at = 0; at == 0 || at < count; at += per) {
     size_t end = std::min(count, at + per);
-    bool first = at == 0;
-    TTables tables = plan.TablesOnce ? whole : TablesFor(all + at, all + end);
-    out += BlockOf(all + at, all + end, tables, first || !plan.TablesOnce, plan.Last && end == count);
+    bool withTables = at == 0 ? plan.FirstTables : !plan.TablesOnce;
+    TTables tables = shared ? whole : TablesFor(all + at, all + end);
+    out += BlockOf(all + at, all + end, tables, withTables, plan.Last && end == count);
     if (count == 0) break;
   }
   return out;

@@ -59,6 +59,10 @@ struct TRar5BlockPlan {
   size_t SymbolsPerBlock = SIZE_MAX;
   bool TablesOnce = false;  // only the first block carries tables (built for all the symbols)
   bool Last = true;         // the final block ends the entry
+  // Tables built from these symbols' counts instead, and none written at all without
+  // FirstTables: how a solid entry goes on with the tables of the one before.
+  const std::vector<TRar5Symbol>* TableSymbols = nullptr;
+  bool FirstTables = true;
 };
 
 // The compressed data of one entry made of these symbols.
