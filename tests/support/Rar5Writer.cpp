@@ -552,13 +552,7 @@ unsigned DictExponent(uint64_t dict) {
   return e;
 }
 
-void PutHeader(std::string& out, const std::string& body) {
-  std::string sized;
-  PutRar5Vint(sized, body.size());
-  sized += body;
-  Put32(out, libdeflate_crc32(0, sized.data(), sized.size()));
-  out += sized;
-}
+void PutHeader(std::string& out, const std::string& body) { out += Rar5Header(body); }
 
 // Packed data of an entry: bytes, or zeros kept as a hole.
 struct TPacked {
@@ -645,6 +639,15 @@ void PutRar5Vint(std::string& out, uint64_t value) {
     value >>= 7;
     out += char(byte | (value ? 0x80 : 0));
   } while (value);
+}
+
+std::string Rar5Header(const std::string& body) {
+  std::string sized;
+  PutRar5Vint(sized, body.size());
+  sized += body;
+  std::string out;
+  Put32(out, libdeflate_crc32(0, sized.data(), sized.size()));
+  return out + sized;
 }
 
 std::string Rar5ExtraRecord(uint64_t type, const std::string& data) {

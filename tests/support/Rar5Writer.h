@@ -85,5 +85,7 @@ struct TRar5RawFile {
 std::string Rar5RawArchive(const std::vector<TRar5RawFile>& files, bool solid = false);
 
 void PutRar5Vint(std::string& out, uint64_t value);
+// A whole header around its body (type, flags and the rest): CRC-32 and size in front.
+std::string Rar5Header(const std::string& body);
 // An extra record: its size, its type and the data.
 std::string Rar5ExtraRecord(uint64_t type, const std::string& data);
