@@ -406,18 +406,19 @@ uint8_t FilterCode(TRar5Filter f) {
   }
 }
 
-// Greedy LZ over a solid stream: hash chains over the last dictionary's worth of data, the
+// Greedy LZ over a solid stream: hash chains over the last window's worth of data, the
 // four repeated distances tried first.
 class TLzEncoder {
  public:
-  TLzEncoder(uint64_t dict, int tries) : Dict(dict), Tries(tries), Head(1u << HashBits, 0), Prev(size_t(dict), 0) {}
+  // window: how far back matches are looked for, a power of two no larger than the dictionary.
+  TLzEncoder(uint64_t window, int tries) : Window(window), Tries(tries), Head(1u << HashBits, 0), Prev(size_t(window), 0) {}
 
   // Symbols for one entry's data (filtered already), `cuts` are positions inside it that no
   // match may cross, where the caller's filter symbols go.
   std::vector<TRar5Symbol> Entry(const std::string& data, const std::vector<size_t>& cuts,
                                  const std::vector<TRar5Symbol>& cutSymbols) {
-    // The buffer holds the dictionary's worth of the stream before this entry, then the entry.
-    size_t keep = size_t(std::min<uint64_t>(History.size(), Dict));
+    // The buffer holds the window's worth of the stream before this entry, then the entry.
+    size_t keep = size_t(std::min<uint64_t>(History.size(), Window));
     std::string buffer = History.substr(History.size() - keep) + data;
     uint64_t base = Pos - keep;
     std::vector<TRar5Symbol> out;
@@ -444,12 +445,12 @@ class TLzEncoder {
         uint64_t candidate = Head[h];
         for (int t = 0; t < Tries && candidate > 0; ++t) {
           uint64_t c = candidate - 1;
-          if (c < base || c < Start || pos - c > Dict || c >= pos) break;
+          if (c < base || c < Start || pos - c > Window || c >= pos) break;
           uint64_t d = pos - c;
           size_t from = size_t(c - base);
           // Only a candidate that could beat the best so far is compared in full.
           if (bestLength > 0 && (bestLength >= room || b[from + bestLength] != b[at + bestLength])) {
-            uint64_t next = Prev[size_t(c & (Dict - 1))];
+            uint64_t next = Prev[size_t(c & (Window - 1))];
             if (next >= candidate) break;
             candidate = next;
             continue;
@@ -457,7 +458,7 @@ class TLzEncoder {
           size_t n = MatchLength(b, at, from, room);
           if (n >= 2 + Bonus(d) + 2 && n > bestLength) bestLength = n, bestDist = d;
           if (n == room) break;
-          uint64_t next = Prev[size_t(c & (Dict - 1))];
+          uint64_t next = Prev[size_t(c & (Window - 1))];
           if (next >= candidate) break;
           candidate = next;
         }
@@ -496,11 +497,14 @@ class TLzEncoder {
         }
       }
       if (step > 1) Misses = 0;
-      for (size_t k = 0; k < step; ++k, ++at) Insert(b, at, end, base + at);
+      // Inside a long match only its start is worth finding again: the rest would only lengthen
+      // the chains.
+      for (size_t k = 0; k < step; ++k, ++at)
+        if (k < 16 || step - k <= 4) Insert(b, at, end, base + at);
     }
     while (cut < cuts.size()) out.push_back(cutSymbols[cut++]);
     Pos += data.size();
-    History = buffer.substr(buffer.size() - size_t(std::min<uint64_t>(buffer.size(), Dict)));
+    History = buffer.substr(buffer.size() - size_t(std::min<uint64_t>(buffer.size(), Window)));
     return out;
   }
 
@@ -532,11 +536,11 @@ class TLzEncoder {
   void Insert(const uint8_t* b, size_t at, size_t end, uint64_t pos) {
     if (at + 4 > end) return;
     uint32_t h = Hash(b + at);
-    Prev[size_t(pos & (Dict - 1))] = Head[h];
+    Prev[size_t(pos & (Window - 1))] = Head[h];
     Head[h] = pos + 1;
   }
 
-  uint64_t Dict;
+  uint64_t Window;
   int Tries;
   std::vector<uint64_t> Head, Prev;  // position + 1, 0 for none
   std::string History;
@@ -684,7 +688,7 @@ std::string EncodeRar5Symbols(const std::vector<TRar5Symbol>& symbols, const TRa
 
 std::vector<std::string> WriteRar5Set(const std::string& firstPath, const std::vector<TRar5TestFile>& files,
                                       const TRar5WriterOptions& o) {
-  TLzEncoder lz(o.DictSize, o.MatchTries);
+  TLzEncoder lz(std::min(o.DictSize, o.MatchWindow), o.MatchTries);
   bool streamStarted = false;
   struct TPrepared {
     const TRar5TestFile* File;

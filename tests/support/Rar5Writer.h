@@ -33,6 +33,7 @@ struct TRar5WriterOptions {
   size_t FilterBlock = 1u << 20;  // bytes per filter block (at most 4 MiB)
   bool TablesOncePerEntry = false;  // later blocks of an entry reuse its first block's tables
   int MatchTries = 4;            // hash chain candidates looked at per position
+  uint64_t MatchWindow = 256u << 10;  // how far back matches are looked for (a power of two)
   std::string Prefix;            // bytes before the marker (a self-extractor stub)
 };
 
