@@ -25,14 +25,18 @@ std::string U64(uint64_t v) { return U32(uint32_t(v)) + U32(uint32_t(v >> 32)); 
 
 std::string Text(const std::string& s) { return Vint(s.size()) + s; }
 
-// The first file header of an image; its block kind as well.
-TRarBlock FirstBlock(const std::string& image, int* openResult = nullptr) {
-  TMemorySource source(image.data(), image.size());
-  TRarBlockReader reader(source);
-  int rc = reader.Open();
-  if (openResult) *openResult = rc;
-  if (rc != ERAR_SUCCESS) return {};
-  return reader.Next();
+// The block reader over an image it keeps; Opened is the result of opening it.
+struct TImage {
+  explicit TImage(std::string bytes) : Bytes(std::move(bytes)), Source(Bytes.data(), Bytes.size()), Reader(Source) {}
+  std::string Bytes;
+  TMemorySource Source;
+  TRarBlockReader Reader;
+  int Opened = Reader.Open();
+};
+
+TRarBlock FirstBlock(const std::string& image) {
+  TImage i(image);
+  return i.Opened == ERAR_SUCCESS ? i.Reader.Next() : TRarBlock{};
 }
 
 TRarEntryHeader WithExtra(const std::string& extra) {
@@ -195,9 +199,9 @@ TEST(Rar5Headers, SizesThatLieAreNeverTrusted) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Label);
-    TMemorySource source(c.Image.data(), c.Image.size());
-    TRarBlockReader reader(source);
-    ASSERT_EQ(reader.Open(), ERAR_SUCCESS);
+    TImage i(c.Image);
+    TRarBlockReader& reader = i.Reader;
+    ASSERT_EQ(i.Opened, ERAR_SUCCESS);
     TRarBlock block = reader.Next();
     EXPECT_EQ(block.Kind, c.Kind);
     // What follows a block that claims more than the volume holds is the volume's end.
@@ -216,9 +220,9 @@ TEST(Rar5Headers, ChecksumFailuresAreReportedNotHidden) {
   // The second byte of the first file header's CRC (after marker and main header).
   size_t fileHeader = 8 + Rar5Header(Vint(1) + Vint(0) + Vint(0)).size();
   image[fileHeader + 1] = char(image[fileHeader + 1] ^ 0x10);
-  TMemorySource source(image.data(), image.size());
-  TRarBlockReader reader(source);
-  ASSERT_EQ(reader.Open(), ERAR_SUCCESS);
+  TImage i(image);
+  TRarBlockReader& reader = i.Reader;
+  ASSERT_EQ(i.Opened, ERAR_SUCCESS);
   TRarBlock first = reader.Next(), second = reader.Next();
   ASSERT_EQ(first.Kind, TRarBlockKind::File);
   EXPECT_FALSE(first.Entry.HeaderCrcOk);
@@ -228,10 +232,9 @@ TEST(Rar5Headers, ChecksumFailuresAreReportedNotHidden) {
   // A damaged main header opens, and says so.
   std::string badMain = Rar5RawArchive({f});
   badMain[8] = char(badMain[8] ^ 1);
-  TMemorySource mainSource(badMain.data(), badMain.size());
-  TRarBlockReader mainReader(mainSource);
-  ASSERT_EQ(mainReader.Open(), ERAR_SUCCESS);
-  EXPECT_FALSE(mainReader.MainCrcOk());
+  TImage damaged(badMain);
+  ASSERT_EQ(damaged.Opened, ERAR_SUCCESS);
+  EXPECT_FALSE(damaged.Reader.MainCrcOk());
 }
 
 // Behind a stub, only a marker whose main header checks out starts the archive.
@@ -242,9 +245,9 @@ TEST(Rar5Headers, AStubThatCarriesTheMarkerIsPassedOver) {
   std::string fake = archive.substr(0, 30);
   fake[9] = char(fake[9] ^ 0x40);
   std::string image = std::string(1000, 'M') + fake + std::string(5000, 'M') + archive;
-  TMemorySource source(image.data(), image.size());
-  TRarBlockReader reader(source);
-  ASSERT_EQ(reader.Open(), ERAR_SUCCESS);
+  TImage i(image);
+  TRarBlockReader& reader = i.Reader;
+  ASSERT_EQ(i.Opened, ERAR_SUCCESS);
   EXPECT_EQ(reader.MarkerPos(), 6030u);
   TRarBlock block = reader.Next();
   EXPECT_EQ(block.Entry.Name, "real");
@@ -255,9 +258,9 @@ TEST(Rar5Headers, TheHeaderEncryptionRecordIsKept) {
   std::string image = std::string("Rar!\x1a\x07\x01\x00", 8) +
                       Rar5Header(Vint(4) + Vint(0) + Vint(0) + Vint(1) + std::string(1, '\x10') + salt + check) +
                       std::string(64, '\x99');
-  TMemorySource source(image.data(), image.size());
-  TRarBlockReader reader(source);
-  ASSERT_EQ(reader.Open(), ERAR_SUCCESS);
+  TImage i(image);
+  TRarBlockReader& reader = i.Reader;
+  ASSERT_EQ(i.Opened, ERAR_SUCCESS);
   EXPECT_EQ(reader.MainFlags() & RarMainEncryptedHeaders, RarMainEncryptedHeaders);
   const TRar5Crypt& c = reader.HeaderCrypt5();
   EXPECT_TRUE(c.Present && c.HasPasswordCheck());
@@ -279,10 +282,9 @@ TEST(Rar5Headers, EveryCutOfAnArchiveEndsCleanly) {
             Rar5ExtraRecord(5, Vint(1) + Vint(0) + Text("t"));
   std::string image = Rar5RawArchive({f, f});
   for (size_t length = 0; length <= image.size(); ++length) {
-    std::vector<uint8_t> copy(image.begin(), image.begin() + long(length));
-    TMemorySource source(copy.data(), copy.size());
-    TRarBlockReader reader(source);
-    if (reader.Open() != ERAR_SUCCESS) continue;
+    TImage cut(image.substr(0, length));
+    TRarBlockReader& reader = cut.Reader;
+    if (cut.Opened != ERAR_SUCCESS) continue;
     int files = 0;
     for (int i = 0; i < 10; ++i) {
       TRarBlock b = reader.Next();
