@@ -264,7 +264,7 @@ int TRar5Unpacker::TState::Begin(const TRarEntryHeader& e) {
   if (need > WinSize) {
     // Only a window that never wrapped can grow; one that did is the dictionary's size already.
     if (solid && UnpPos > WinSize) return ERAR_BAD_DATA;
-    if (need > MemoryLimit) return ERAR_NO_MEMORY;
+    if (need > MemoryLimit || need > SIZE_MAX) return ERAR_NO_MEMORY;
     std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[size_t(need)]);
     if (!bigger) return ERAR_NO_MEMORY;
     if (solid) std::memcpy(bigger.get(), Window.get(), size_t(UnpPos));

@@ -1,6 +1,6 @@
 // The block layer: finds the marker, reads the main header and walks the blocks of one volume
-// (RAR 1.5-4.x fully, RAR 5 far enough to list entries). Works on any TByteSource, so the same
-// code reads volume files and memory images.
+// (RAR 1.5-4.x, and RAR 5 with every record of its headers). Works on any TByteSource, so the
+// same code reads volume files and memory images.
 #pragma once
 #include <array>
 #include <cstdint>
