@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <new>
 #include <vector>
 
 #include "unrar/unrar.h"
@@ -178,7 +178,10 @@ uint64_t TRar5Unpacker::MemoryLimit = MachineMemory();
 
 struct TRar5Unpacker::TState {
   // The window and where the stream stands: positions count from the start of the solid set.
-  std::unique_ptr<uint8_t[]> Window;
+  struct TFree {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint8_t[], TFree> Window;
   uint64_t WinSize = 0;
   uint64_t StreamDict = 0;
   bool Continuable = false;  // the last entry decoded whole, so a solid one may follow
@@ -265,10 +268,18 @@ int TRar5Unpacker::TState::Begin(const TRarEntryHeader& e) {
     // Only a window that never wrapped can grow; one that did is the dictionary's size already.
     if (solid && UnpPos > WinSize) return ERAR_BAD_DATA;
     if (need > MemoryLimit || need > SIZE_MAX) return ERAR_NO_MEMORY;
-    std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[size_t(need)]);
-    if (!bigger) return ERAR_NO_MEMORY;
-    if (solid) std::memcpy(bigger.get(), Window.get(), size_t(UnpPos));
-    Window = std::move(bigger);
+    if (solid) {
+      // Large blocks are mapped memory, which realloc moves without copying or holding both.
+      void* bigger = std::realloc(Window.get(), size_t(need));
+      if (!bigger) return ERAR_NO_MEMORY;
+      (void)Window.release();
+      Window.reset(static_cast<uint8_t*>(bigger));
+    } else {
+      Window.reset();
+      WinSize = 0;
+      Window.reset(static_cast<uint8_t*>(std::malloc(size_t(need))));
+      if (!Window) return ERAR_NO_MEMORY;
+    }
     WinSize = need;
   }
 
