@@ -80,7 +80,7 @@ void FillEx(RARHeaderDataEx& r, const TRarEntryHeader& h, const std::string& vol
   // RAR 1.5-4.x keep the dictionary size in the file flags: 64 KiB shifted by bits 5 to 7.
   r.DictSize = h.UnpVer < RarVersion5 && !h.IsDirectory() ? 64u << ((h.Flags >> 5) & 7) : 0;
   r.HashType = h.IsDirectory() ? RAR_HASH_NONE : h.HashType;
-  std::memcpy(r.Hash, h.Hash, sizeof r.Hash);
+  std::memcpy(r.Hash, h.Hash.data(), sizeof r.Hash);
   // Links are written as plain files, never reported as redirections.
   r.RedirType = 0;
   r.DirTarget = 0;

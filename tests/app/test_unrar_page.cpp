@@ -4,6 +4,7 @@
 #include "controls/GradBtn.h"
 #include "controls/ProgressCyl.h"
 #include "platform/FileSystem.h"
+#include "Rar5Writer.h"
 #include "RarWriter.h"
 #include "TempDir.h"
 #include "WindowFixture.h"

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sys/stat.h>
 
+#include "Rar5Writer.h"
 #include "RarWriter.h"
 #include "UnrarTestSupport.h"
 
