@@ -7,6 +7,7 @@
 #include "controls/GradBtn.h"
 #include "controls/ProgressCyl.h"
 #include "platform/FileSystem.h"
+#include "platform/SequentialFile.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -103,13 +104,13 @@ bool TForm1::ValidateSfv(const QString& path) {
   TotalBytes = 0;
   resize(StartWidth, height());
 
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
+  // Read as a regular file only: a FIFO given with /C would block the window for good.
+  std::string bytes;
+  if (ReadRegularFile(Native(path), bytes) != 0) {
     HandleException(std::runtime_error(Native(QStringLiteral("Cannot open file ") + path)));
     return false;
   }
-  const std::vector<TSfvEntry> entries = ReadSfvEntries(file.readAll().toStdString());
-  file.close();
+  const std::vector<TSfvEntry> entries = ReadSfvEntries(bytes);
 
   const bool ownWorkflow = !workflowRunning_;  // a start by the timer guards the reads too
   if (ownWorkflow) BeginWorkflow({});

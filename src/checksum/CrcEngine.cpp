@@ -1,7 +1,7 @@
 #include "checksum/CrcEngine.h"
 
 #include "checksum/skdebug.h"
-#include "platform/FileSystem.h"
+#include "platform/SequentialFile.h"
 #include "platform/SystemError.h"
 
 #include <algorithm>
@@ -63,20 +63,10 @@ TFileCrcResult TCrcReader::FileCrc(const std::string& path, const TCrcReadHooks&
   if (busy_) return Failure(result, EBUSY);
   TBusyGuard guard(busy_);
 
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return Failure(result, errno);
-  // Reads go straight into our buffer: no stdio buffer, no second copy.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-
-  auto closeWith = [&](TFileCrcResult r) {
-    std::fclose(file);
-    return r;
-  };
-
-  const auto size = FileSize(path);  // 64-bit: files of 2 GiB and more are read whole
-  if (!size) return closeWith(Failure(result, LastSystemError()));
-  result.Size = *size;
+  // Only a regular file is opened for reading; a FIFO named in an SFV file must not hang it.
+  TSequentialFile file;
+  if (const int code = file.Open(path); code != 0) return Failure(result, code);
+  result.Size = file.Size();  // 64-bit: files of 2 GiB and more are read whole
   result.Sized = true;
 
   std::uint32_t crc = 0xFFFFFFFFu;
@@ -86,11 +76,11 @@ TFileCrcResult TCrcReader::FileCrc(const std::string& path, const TCrcReadHooks&
   do {
     if (hooks.Halted && hooks.Halted()) {
       result.Status = TCrcStatus::Halted;
-      return closeWith(result);
+      return result;
     }
-    errno = 0;
-    n = std::fread(buffer_.data(), 1, buffer_.size(), file);
-    if (n < buffer_.size() && std::ferror(file)) return closeWith(Failure(result, errno));
+    const std::int64_t got = file.Read(buffer_.data(), buffer_.size());
+    if (got < 0) return Failure(result, LastSystemError());
+    n = static_cast<std::size_t>(got);
     bytesRead += n;
 
     if (hooks.OnBlock) {
@@ -103,13 +93,13 @@ TFileCrcResult TCrcReader::FileCrc(const std::string& path, const TCrcReadHooks&
       try {
         hooks.Trace(CrcTraceLine(bytesRead, crc));
       } catch (const EInOutError& e) {
-        return closeWith(Failure(result, e.ErrorCode));
+        return Failure(result, e.ErrorCode);
       }
     }
     // A file that shrinks while it is read ends at its new end instead of spinning.
   } while (bytesRead < result.Size && n > 0);
 
-  if (std::fclose(file) != 0) return Failure(result, errno);
+  if (const int code = file.Close(); code != 0) return Failure(result, code);
   result.Crc = crc ^ 0xFFFFFFFFu;
   result.Status = TCrcStatus::Ok;
   return result;

@@ -1,5 +1,7 @@
 #include "checksum/CrcEngine.h"
 #include "checksum/skdebug.h"
+#include "platform/SystemError.h"
+#include "ChildProcess.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -147,10 +149,13 @@ TEST_F(TReaderFixture, HaltBeforeABlockReturnsZero) {
 
 TEST_F(TReaderFixture, FailuresCarryTheSystemErrorCode) {
   EXPECT_EQ(Reader.FileCrc(Dir.File("missing"), {}).ErrorCode, ENOENT);
+  // A folder is no file to sum; its code says so.
   const auto dir = Reader.FileCrc(Dir.Path(), {});
   EXPECT_EQ(dir.Status, TCrcStatus::Failed);
-  EXPECT_EQ(dir.ErrorCode, EISDIR);
+  EXPECT_EQ(dir.ErrorCode, ecNotRegularFolder);
   EXPECT_EQ(dir.Crc, 0u);
+  ASSERT_EQ(mkfifo(Dir.File("fifo").c_str(), 0644), 0);
+  EXPECT_TRUE(FinishesWithin(10, [this] { return Reader.FileCrc(Dir.File("fifo"), {}).ErrorCode == ecNotRegularFifo; }));
   if (geteuid() != 0) {  // root reads everything
     const std::string locked = Dir.Write("locked", "x");
     chmod(locked.c_str(), 0);
