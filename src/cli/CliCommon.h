@@ -24,8 +24,8 @@ private:
 // "Tallyra Version 2.0.0 Build N", the title the window shows when idle.
 std::string CliStatusTitle();
 
-// The names of a folder's files in the order the window's file lists show them:
-// without regard to letter case first, then byte order; folders and dot-names left out.
+// The names of a folder's regular files in the order the window's file lists show them:
+// without regard to letter case first, then byte order; dot-names left out.
 std::vector<std::string> ListFolderFiles(const std::string& folder);
 
 int RunCreate(const std::vector<std::string>& args);

@@ -1,5 +1,6 @@
 // tallyra-cli: SFV creation and checking, and RAR extraction, without the window, through
 // the same engines.
+#include "app/Version.h"
 #include "cli/CliCommon.h"
 
 #include <iostream>
@@ -8,12 +9,15 @@
 
 namespace {
 void Usage(std::ostream& out) {
-  out << "usage: tallyra-cli COMMAND [ARGS...]\n"
+  out << "usage: tallyra-cli COMMAND [OPTIONS] [--] ARGS...\n"
+         "       tallyra-cli --version\n"
          "\n"
          "commands:\n"
          "  create   write an SFV file for files of one folder (see: tallyra-cli create --help)\n"
-         "  check    check the files an SFV file lists (see: tallyra-cli check --help)\n"
-         "  unrar    extract a RAR archive or volume set (see: tallyra-cli unrar --help)\n";
+         "  check    check the files SFV files list (see: tallyra-cli check --help)\n"
+         "  unrar    extract a RAR archive or volume set (see: tallyra-cli unrar --help)\n"
+         "\n"
+         "\"--\" ends the options: every word after it is a file, even one that starts with \"-\".\n";
 }
 }  // namespace
 
@@ -29,10 +33,17 @@ int main(int argc, char** argv) {
     Usage(std::cout);
     return ceOk;
   }
+  if (command == "--version") {
+    const TFileVersion v = ProgramVersion();
+    std::cout << "tallyra-cli " << v.Major << "." << v.Minor << "." << v.Release << "." << v.Build << "\n";
+    return ceOk;
+  }
   if (command == "create") return RunCreate(rest);
   if (command == "check") return RunCheck(rest);
   if (command == "unrar") return RunUnRar(rest);
-  std::cerr << "tallyra-cli: unknown command " << command << "\n";
+  std::cerr << "tallyra-cli: " << (command.size() > 1 && command[0] == '-' ? "unknown option: "
+                                                                           : "unknown command: ")
+            << command << "\n";
   Usage(std::cerr);
   return ceUsage;
 }
