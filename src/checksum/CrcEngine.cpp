@@ -39,7 +39,8 @@ std::string CrcTraceLine(std::uint64_t bytesRead, std::uint32_t crcRegister) {
 }
 
 TCrcReader::TCrcReader(std::span<std::uint8_t> buffer, const IClock& clock)
-    : buffer_(buffer.first(std::min(buffer.size(), CrcBlockSize))), clock_(clock) {}
+    : buffer_(buffer.first(std::max(buffer.size() / CrcBlockSize, std::size_t{1}) * CrcBlockSize)),
+      clock_(clock) {}
 
 namespace {
 
@@ -70,7 +71,9 @@ TFileCrcResult TCrcReader::FileCrc(const std::string& path, const TCrcReadHooks&
   result.Sized = true;
 
   std::uint32_t crc = 0xFFFFFFFFu;
-  std::uint64_t bytesRead = 0;
+  std::uint64_t bytesRead = 0;  // summed so far, block by block
+  std::uint64_t unread = result.Size;
+  std::size_t filled = 0, at = 0;  // the chunk in the buffer, and how far it is summed
   TPumpThrottle pump(clock_, hooks.PumpMessages);
   std::size_t n = 0;
   do {
@@ -78,9 +81,18 @@ TFileCrcResult TCrcReader::FileCrc(const std::string& path, const TCrcReadHooks&
       result.Status = TCrcStatus::Halted;
       return result;
     }
-    const std::int64_t got = file.Read(buffer_.data(), buffer_.size());
-    if (got < 0) return Failure(result, LastSystemError());
-    n = static_cast<std::size_t>(got);
+    if (at == filled) {
+      // Chunks are whole blocks but the last, so every block but the last is 16 KiB.
+      // An empty file still gets one read: a file whose size says 0 may hold bytes.
+      const std::size_t want =
+          unread == 0 ? CrcBlockSize : static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), unread));
+      const std::int64_t got = file.Read(buffer_.data(), want);
+      if (got < 0) return Failure(result, LastSystemError());
+      filled = static_cast<std::size_t>(got);
+      at = 0;
+      unread -= std::min<std::uint64_t>(unread, filled);
+    }
+    n = std::min(CrcBlockSize, filled - at);
     bytesRead += n;
 
     if (hooks.OnBlock) {
@@ -88,7 +100,8 @@ TFileCrcResult TCrcReader::FileCrc(const std::string& path, const TCrcReadHooks&
                                              static_cast<double>(result.Size))));
     }
     pump.Pump();
-    crc = UpdateCrc(crc, buffer_.data(), static_cast<int>(n));
+    crc = UpdateCrc(crc, buffer_.data() + at, static_cast<int>(n));
+    at += n;
     if (hooks.Trace) {
       try {
         hooks.Trace(CrcTraceLine(bytesRead, crc));
