@@ -57,12 +57,12 @@ std::vector<TSfvEntry> ReadSfvEntries(const std::string& bytes) {
   std::string_view text = bytes;
   std::string decoded;
   bool windows1252 = false;
-  if (text.starts_with("\xEF\xBB\xBF")) {
-    text.remove_prefix(3);
-  } else if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
     decoded = Utf16BytesToUtf8(text.substr(2), text[0] == '\xFE');
     text = decoded;
   } else {
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    // Even behind a UTF-8 mark, bytes that are no UTF-8 are the ANSI code page's.
     windows1252 = !IsValidUtf8(text);
   }
 

@@ -81,6 +81,7 @@ TEST(SfvFormat, FilesFromWindowsAreDecoded) {
       {"UTF-16 LE", utf16("; c\r\none.rar 0A1B2C3D\r\n", false), "one.rar", "one.rar"},
       {"UTF-16 BE", utf16("one.rar 0A1B2C3D\n", true), "one.rar", "one.rar"},
       {"CR-only lines", "; c\rone.rar 0A1B2C3D\r", "one.rar", "one.rar"},
+      {"a UTF-8 mark on Windows-1252", "\xEF\xBB\xBF" "Caf\xE9.rar 0A1B2C3D\r\n", "Caf\xC3\xA9.rar", "Caf\xE9.rar"},
   };
   for (const auto& c : cases) {
     const auto entries = ReadSfvEntries(c.Bytes);
