@@ -1,5 +1,7 @@
 #include "app/RarCommand.h"
 
+#include "platform/FileSystem.h"
+
 #include <array>
 
 namespace {
@@ -58,4 +60,26 @@ std::string RarListText(const std::vector<std::string>& paths) {
   std::string text;
   for (const auto& path : paths) text += path + "\r\n";
   return text;
+}
+
+bool ArchiveWritten(const std::string& archivePath, bool sfx) {
+  if (FileExists(archivePath)) return true;
+  if (!sfx) return false;
+  for (const char* ext : {".exe", ".sfx", ""}) {
+    if (FileExists(ChangeFileExt(archivePath, ext))) return true;
+  }
+  return false;
+}
+
+std::string RarRunProblem(const TRarRun& run, const std::string& archivePath, bool archiveWritten) {
+  const std::string archiver = RarArchiverName;
+  switch (run.Outcome) {
+    case TRarOutcome::Missing: return archiver + " Not found";
+    case TRarOutcome::NotStarted: return archiver + " could not be started";
+    case TRarOutcome::Halted: return archiver + " halted";
+    case TRarOutcome::Crashed: return archiver + " stopped abnormally";
+    case TRarOutcome::Exited: break;
+  }
+  if (run.ExitCode != 0) return archiver + " ended with exit status " + std::to_string(run.ExitCode);
+  return archiveWritten ? std::string() : archiver + " did not create " + archivePath;
 }

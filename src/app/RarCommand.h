@@ -31,5 +31,21 @@ std::vector<std::string> BuildRarArguments(const TRarOptions& options,
 // The list file's text: each path followed by CR LF.
 std::string RarListText(const std::vector<std::string>& paths);
 
+// How a run of the archiver ended.
+enum class TRarOutcome { Missing, NotStarted, Halted, Crashed, Exited };
+struct TRarRun {
+  TRarOutcome Outcome = TRarOutcome::Missing;
+  int ExitCode = 0;       // when Exited
+  std::string LastLine;   // the last line it printed, or why it could not be started
+};
+
+// Whether the archive the archiver was asked for is there: the .rar path, or with SFX
+// the same name as ".exe", ".sfx" or without extension, as archivers name them.
+bool ArchiveWritten(const std::string& archivePath, bool sfx);
+
+// Why a run left no archive to make an SFV of, as the page says it ("rar Not found",
+// "rar ended with exit status 3" ...); "" when it exited with 0 and the archive is there.
+std::string RarRunProblem(const TRarRun& run, const std::string& archivePath, bool archiveWritten);
+
 inline constexpr const char* RarListName = "rarlist.txt";
 inline constexpr const char* RarArchiverName = "rar";

@@ -252,10 +252,8 @@ void TForm1::FormCreate() {
   ExeDir = FromNative(services_.Paths.ExeDir);
 
   LoadSettings();
-  // The RAR extraction library, from the program's folder first; and any Unix-archive
-  // repair a dead run left behind is undone before anything else touches archives.
+  // The RAR extraction library, from the program's folder first.
   InitUnRarLibrary(services_.UnRarLibraryDir.empty() ? services_.Paths.ExeDir : services_.UnRarLibraryDir);
-  RecoverUnixRepairs(services_.Paths.DataDir);
 
   VersionText = QString::fromStdString(FormatVersionText(ProgramVersion()));
   Label7->setText(VersionText);
@@ -359,10 +357,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   } else if (event->type() == QEvent::KeyPress && watched == Memo2) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;  // no line breaks typed
+  } else if (event->type() == QEvent::Move && watched == rdogrpFilename->Button(2)) {
+    Panel5Resize();
   } else if (event->type() == QEvent::Resize) {
     if (watched == Panel7 || watched == Panel8 || watched == Panel20 || watched == Panel36) {
       LayoutWindow();
-    } else if (watched == Panel5 || watched == Panel38) {
+    } else if (watched == Panel5 || watched == Panel38 || watched == rdogrpFilename->Button(2)) {
       Panel5Resize();
     }
   }
@@ -431,6 +431,8 @@ void TForm1::EndWorkflow(const QList<QWidget*>& ownControls) {
   for (QWidget* w : ownControls) w->setEnabled(true);
   GradBtn1->setEnabled(true);
   GradBtn5->setEnabled(true);
+  // After the handler that ran this workflow has returned.
+  if (!pendingSfvSteps_.empty()) QTimer::singleShot(0, this, [this] { RunPendingSfvStep(); });
 }
 
 void TForm1::ShowProgress(bool show) {
@@ -443,8 +445,10 @@ void TForm1::ShowProgress(bool show) {
 void TForm1::BuildCrcTable() { ::BuildCrcTable(CrcTable); }
 
 void TForm1::SetProgressPosition(int position) {
-  // The "%" text stays readable: white on the filled half, black on the empty one.
-  GradProgress1->SetFontColor(GradProgress1->Position() >= 50 ? Qt::white : Qt::black);
+  // The "%" text stays readable: white on the filled half, black on the empty one, by
+  // the position about to be shown (the bar clamps it first).
+  const int shown = std::clamp(position, GradProgress1->Min(), GradProgress1->Max());
+  GradProgress1->SetFontColor(shown >= 50 ? Qt::white : Qt::black);
   GradProgress1->SetPosition(position);
 }
 

@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <array>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -130,7 +131,12 @@ public:
   // The check engine. False when the SFV file could not be opened (nothing was checked).
   bool ValidateSfv(const QString& path);
   void SelectFileSet();
+  // Hands the checked set's archive to extraction: the archive named like the SFV, else
+  // the first volume among the SFV's entries; says so when there is none.
   void UnrarAfterCheck();
+  // Shows an archive selected on the "UnRar" page (its folder, a filter that lists it);
+  // false when the page cannot list it.
+  bool SelectUnRarArchive(const QString& path);
   void FillStorePaths(const QString& folder);
   // ---- the "UnRar" page
   bool CheckRarVersion(const QString& archive);
@@ -148,10 +154,16 @@ public:
   // The "Create RAR" workflow's steps: the list file in the data folder, the archiver's
   // switches as text, and running the archiver (found beside the program or on PATH)
   // with the data folder as its working folder while the window keeps running.
+  // The archiver's output moves the status label and the bar while it runs; "&Halt"
+  // terminates it and kills it after RarKillGraceMs; its standard input is empty.
   void WriteRarList();
   QString BuildRarCommand(const QString& archivePath);
-  void RunRar(const QStringList& arguments);
-  void RunAndWait(const QString& program, const QStringList& arguments);
+  TRarRun RunRar(const QStringList& arguments);
+  TRarRun RunAndWait(const QString& program, const QStringList& arguments);
+  static constexpr int RarKillGraceMs = 3000;
+  // The SFV of a new archive's set: made now, or queued until the SFV workflow that is
+  // running has ended.
+  void RequestSfvForSet(const QString& folder, const QString& archive);
 
   // The default handler for errors a workflow does not catch: a message box with the
   // error's text; the program carries on.
@@ -325,6 +337,8 @@ private:
   void CreateMenus();
   void ConnectHandlers();
   void SetProgressPosition(int position);
+  void RunPendingSfvStep();
+  std::deque<std::function<void()>> pendingSfvSteps_;
 
   TFormServices services_;
   std::unique_ptr<IDialogs> ownDialogs_;
@@ -337,6 +351,7 @@ private:
   void InstallUnRarHandlers();
   void CreateUnRarComponents();
   bool haltLogged_ = false;  // "User halted operation" was logged for the running extraction
+  std::string unfoundVolume_;  // the volume name the user gave that does not exist
   void LogHalt();
   TRarOptions RarOptions();
   void InstallListBox1Drawing();

@@ -2,6 +2,7 @@
 // and the hand-over to extraction.
 #include "app/NativePath.h"
 #include "app/Unit1.h"
+#include "checksum/RarSets.h"
 #include "checksum/SfvCheck.h"
 #include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
@@ -13,10 +14,13 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -132,8 +136,10 @@ bool TForm1::ValidateSfv(const QString& path) {
   }
   const std::vector<TSfvEntry> entries = ReadSfvEntries(bytes);
 
-  const bool ownWorkflow = !workflowRunning_;  // a start by the timer guards the reads too
-  if (ownWorkflow) BeginWorkflow({});
+  // A start by the timer guards what a start from the page guards: "Clear Results"
+  // would empty the list under the running check.
+  const bool ownWorkflow = !workflowRunning_;
+  if (ownWorkflow) BeginWorkflow({GradBtn5, GradBtn7});
   ListBox1->clear();
   ListReady = false;
   NameColumnWidth = 0;
@@ -208,7 +214,7 @@ bool TForm1::ValidateSfv(const QString& path) {
     FitWindowToList(metrics.horizontalAdvance(FromNative(items[0])) + NameColumnWidth + scrollBar);
     ShowProgress(false);
     TallyraStatus->setText(QStringLiteral("Checking Halted"));
-    if (ownWorkflow) EndWorkflow({});
+    if (ownWorkflow) EndWorkflow({GradBtn5, GradBtn7});
     OfferErrorReport();
     ErrorList.clear();
     return true;
@@ -224,7 +230,7 @@ bool TForm1::ValidateSfv(const QString& path) {
   ScrollListTop(ListBox1->count() - listRows + 3);
   TallyraStatus->setText(QStringLiteral("Checking completed"));
   ShowProgress(false);
-  if (ownWorkflow) EndWorkflow({});
+  if (ownWorkflow) EndWorkflow({GradBtn5, GradBtn7});
   return true;
 }
 
@@ -283,4 +289,39 @@ void TForm1::UnrarAfterCheck() {
       return;
     }
   }
+  // Most SFVs are named after their folder, not their archive: the set is then the one
+  // the SFV itself lists.
+  std::vector<std::string> names;
+  std::string bytes;
+  if (ReadRegularFile(Native(SfvPath), bytes) == 0) {
+    for (const TSfvEntry& entry : ReadSfvEntries(bytes)) names.push_back(entry.Name);
+  }
+  const std::string folder = Native(WorkDir);
+  const std::string first = FirstVolumeAmongEntries(
+      names, [&folder](const std::string& name) { return ResolveSfvEntry(folder, name); });
+  if (!first.empty() && SelectUnRarArchive(FromNative(first))) {
+    GradBtn9Click();
+    return;
+  }
+  const QString none = QStringLiteral("No RAR archive found for ") + QFileInfo(SfvPath).fileName();
+  Memo2->appendPlainText(none);
+  TallyraStatus->setText(none);
+}
+
+bool TForm1::SelectUnRarArchive(const QString& path) {
+  const QFileInfo info(path);
+  Directory95ListBox3->SetDirectory(info.absolutePath());
+  // A filter chosen on the page may hide it: then the first filter that shows it.
+  auto listed = [&] {
+    for (int i = 0; i < FileListBox3->Count(); ++i) {
+      if (FileListBox3->Name(i) == info.fileName()) return true;
+    }
+    return false;
+  };
+  for (int filter = -1; filter < FilterComboBox2->count() && !listed(); ++filter) {
+    if (filter >= 0) FilterComboBox2->setCurrentIndex(filter);
+  }
+  if (!listed()) return false;
+  FileListBox3->SetFileName(info.fileName());
+  return true;
 }

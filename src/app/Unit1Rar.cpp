@@ -3,41 +3,93 @@
 
 #include "app/NativePath.h"
 #include "app/RarCommand.h"
+#include "app/RarOutput.h"
 #include "app/WindowLayout.h"
 #include "platform/FileSystem.h"
 #include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
+#include "controls/ProgressCyl.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QStyleOptionButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
 // A bold, underlined word laid over the same word of a check box's caption; a click on
-// it acts on the box.
+// it acts on the box. It is placed from the caption's own font and the style's text
+// rectangle, again whenever the box's font, style or size changes: the font a box ends
+// up with is known only once it sits in the window.
+class TOverlayPlacer final : public QObject {
+public:
+  TOverlayPlacer(QCheckBox* box, QLabel* label, QString before)
+      : QObject(label), box_(box), label_(label), before_(std::move(before)) {
+    box->installEventFilter(this);
+    Place();
+  }
+
+  void Place() {
+    QStyleOptionButton option;
+    option.initFrom(box_);
+    option.text = box_->text();
+    const QRect text = box_->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box_);
+    const QFontMetrics plain(box_->font());
+    QFont bold = box_->font();
+    bold.setBold(true);
+    bold.setUnderline(true);
+    label_->setFont(bold);
+    const QFontMetrics metrics(bold);
+    // The caption is drawn left-aligned and centred up and down in the text rectangle;
+    // the word's baseline is kept.
+    const int top = text.top() + (text.height() - plain.height()) / 2 + plain.ascent() - metrics.ascent();
+    const int left = text.left() + plain.horizontalAdvance(before_);
+    label_->setGeometry(left, top, metrics.horizontalAdvance(label_->text()) + 1, metrics.height());
+  }
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::FontChange:
+      case QEvent::StyleChange:
+      case QEvent::Resize:
+      case QEvent::Show:
+      case QEvent::Polish:
+        if (watched == box_) Place();
+        break;
+      default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+private:
+  QCheckBox* box_;
+  QLabel* label_;
+  QString before_;
+};
+
 QLabel* OverlayWord(QCheckBox* box, const QString& before, const QString& word) {
   auto* label = new QLabel(word, box);
-  QFont f = box->font();
-  f.setBold(true);
-  f.setUnderline(true);
-  label->setFont(f);
+  label->setMargin(0);
+  label->setIndent(0);
+  label->setContentsMargins(0, 0, 0, 0);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label->setAutoFillBackground(true);
   label->setCursor(Qt::PointingHandCursor);
-  const int indicator = box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
-                        box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
-  label->move(indicator + box->fontMetrics().horizontalAdvance(before), 0);
-  label->adjustSize();
-  label->setFixedHeight(box->sizeHint().height());
+  new TOverlayPlacer(box, label, before);
   return label;
 }
 
@@ -221,6 +273,12 @@ void TForm1::GradBtn13Click() {
     dialogs_->ShowMessage(QStringLiteral("No files selected to compress"));
     return;
   }
+  // The archiver would ask for the missing password on a console nobody sees.
+  if ((options.Password || options.EncryptHeaders) && options.PasswordText.empty()) {
+    dialogs_->ShowMessage(QStringLiteral("Type a password first, or untick \"Password protect\" and "
+                                         "\"Encrypt both file data and headers\""));
+    return;
+  }
   const QString folder = Directory95ListBox4->Directory();
   QString first;
   for (int i = 0; i < FileListBox4->Count() && first.isEmpty(); ++i) {
@@ -246,10 +304,57 @@ void TForm1::GradBtn13Click() {
   }
   QStringList arguments;
   for (const std::string& a : BuildRarArguments(options, Native(archive))) arguments << FromNative(a);
-  RunRar(arguments);
+  // One archiver at a time: a second run would rewrite the list file under the first.
+  GradBtn13->setEnabled(false);
+  const TRarRun run = RunRar(arguments);
+  GradBtn13->setEnabled(true);
+
+  // An SFV only after a run that succeeded and left its archive: a failed run may leave
+  // nothing, or an older archive of the same name that must not replace a good SFV.
+  const QString problem = FromLocal(
+      RarRunProblem(run, Native(archive), ArchiveWritten(Native(archive), options.Sfx)));
+  if (!problem.isEmpty()) {
+    TallyraStatus->setText(problem);
+    // The missing archiver had its own message; a halt is what the user asked for.
+    if (run.Outcome != TRarOutcome::Missing && run.Outcome != TRarOutcome::Halted) {
+      QString text = problem;
+      if (!run.LastLine.empty()) text += QLatin1Char('\n') + FromLocal(run.LastLine);
+      if (sfvAfterwards) text += QStringLiteral("\nNo SFV file was created.");
+      dialogs_->ShowMessage(text);
+    }
+    return;
+  }
   if (!sfvAfterwards) return;
-  WorkDir = FromNative(ExtractFilePath(Native(*chosen)));
-  CreateSfvForSet();
+  RequestSfvForSet(FromNative(ExtractFilePath(Native(*chosen))), archive);
+}
+
+void TForm1::RequestSfvForSet(const QString& folder, const QString& archive) {
+  auto step = [this, folder, archive] {
+    WorkDir = folder;
+    CmdFile = archive;
+    CreateSfvForSet();
+  };
+  if (!workflowRunning_) {
+    step();
+    return;
+  }
+  // The archiver ran while a check or a creation was summing files; the new set's SFV
+  // follows once that has ended.
+  pendingSfvSteps_.push_back(step);
+  TallyraStatus->setText(QStringLiteral("The SFV file of ") + QFileInfo(archive).fileName() +
+                         QStringLiteral(" follows when the running SFV work ends"));
+}
+
+void TForm1::RunPendingSfvStep() {
+  if (pendingSfvSteps_.empty()) return;
+  // Not inside another workflow's question or the folder dialog either.
+  if (workflowRunning_ || QApplication::activeModalWidget() != nullptr) {
+    QTimer::singleShot(100, this, [this] { RunPendingSfvStep(); });
+    return;
+  }
+  const std::function<void()> step = pendingSfvSteps_.front();
+  pendingSfvSteps_.pop_front();
+  step();
 }
 
 void TForm1::WriteRarList() {
@@ -269,7 +374,7 @@ QString TForm1::BuildRarCommand(const QString& archivePath) {
   return FromNative(::BuildRarCommand(RarOptions(), Native(archivePath)));
 }
 
-void TForm1::RunRar(const QStringList& arguments) {
+TRarRun TForm1::RunRar(const QStringList& arguments) {
   QString archiver = QStandardPaths::findExecutable(QLatin1String(RarArchiverName), {ExeDir});
   if (archiver.isEmpty()) archiver = QStandardPaths::findExecutable(QLatin1String(RarArchiverName));
   if (archiver.isEmpty()) {
@@ -277,22 +382,64 @@ void TForm1::RunRar(const QStringList& arguments) {
                           QStringLiteral("This file MUST be in the same directory as Tallyra ") +
                           QLatin1Char('\n') +
                           QStringLiteral("Go to Tallyra Homepage and download it.") + QLatin1Char('\n'));
-    return;
+    return {};
   }
-  RunAndWait(archiver, arguments);
+  return RunAndWait(archiver, arguments);
 }
 
-void TForm1::RunAndWait(const QString& program, const QStringList& arguments) {
+TRarRun TForm1::RunAndWait(const QString& program, const QStringList& arguments) {
   // The archiver works in the data folder, where it finds its list file; the window
-  // keeps handling messages until it has ended. Its exit code is not read: a failure
-  // shows in the archive it did or did not write.
+  // keeps handling messages until it has ended, and shows what it prints.
+  TRarRun run;
   QProcess process;
-  process.setProcessChannelMode(QProcess::ForwardedChannels);
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  // Nothing is ever typed to it: a question it asks ends at once instead of never.
+  process.setStandardInputFile(QProcess::nullDevice());
   process.setWorkingDirectory(FromNative(services_.Paths.DataDir));
+  TRarOutputParser output;
+  auto readOutput = [&] {
+    output.Feed(process.readAllStandardOutput().toStdString());
+    if (!output.Step().empty()) TallyraStatus->setText(FromLocal(output.Step()));
+    if (output.Percent() >= 0) SetProgressPosition(output.Percent());
+  };
   QEventLoop loop;
+  connect(&process, &QProcess::readyReadStandardOutput, &loop, readOutput);
   connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-  connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+  // "&Halt" only sets the flag; stopping is ours: a terminate, then a kill for an
+  // archiver that does not listen.
+  bool halting = false;
+  QTimer haltWatch;
+  haltWatch.setInterval(50);
+  connect(&haltWatch, &QTimer::timeout, &loop, [&] {
+    if (!Halted || halting) return;
+    halting = true;
+    process.terminate();
+    QTimer::singleShot(RarKillGraceMs, &process, [&process] { process.kill(); });
+  });
+
+  Halted = false;  // a halt left by an earlier operation does not stop this one
+  SetProgressPosition(0);
+  ShowProgress(true);
   process.start(program, arguments);
-  if (!process.waitForStarted()) return;
+  if (!process.waitForStarted()) {
+    ShowProgress(false);
+    run.Outcome = TRarOutcome::NotStarted;
+    run.LastLine = Native(process.errorString());
+    return run;
+  }
+  haltWatch.start();
   if (process.state() != QProcess::NotRunning) loop.exec();
+  haltWatch.stop();
+  readOutput();
+  ShowProgress(false);
+  run.LastLine = output.LastLine();
+  if (halting) {
+    run.Outcome = TRarOutcome::Halted;
+  } else if (process.exitStatus() == QProcess::CrashExit) {
+    run.Outcome = TRarOutcome::Crashed;
+  } else {
+    run.Outcome = TRarOutcome::Exited;
+    run.ExitCode = process.exitCode();
+  }
+  return run;
 }

@@ -23,6 +23,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -64,6 +65,9 @@ QWidget* TForm1::CreateSfvCreationPage() {
   Edit2 = new QLineEdit(Panel5);
   panel38Layout->addWidget(Panel5);
   Panel5->installEventFilter(this);
+  // The box follows its item wherever the group's layout puts it, also when the page is
+  // first laid out long after the window was shown (a /C start shows another page).
+  rdogrpFilename->Button(2)->installEventFilter(this);
   Panel38->installEventFilter(this);
   right->addWidget(Panel38);
   body->addLayout(right, 1);

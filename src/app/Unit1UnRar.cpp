@@ -3,6 +3,7 @@
 #include "app/NativePath.h"
 #include "app/Unit1.h"
 #include "archive/aknUnRarText.h"
+#include "archive/aknMessages.h"
 #include "archive/aknUnRar.h"
 #include "controls/BrowseDr.h"
 #include "controls/FilCtl95.h"
@@ -23,7 +24,6 @@ QString NameOf(const QString& path) { return QFileInfo(path).fileName(); }
 void TForm1::CreateUnRarComponents() {
   UnRar1 = std::make_unique<TUnRar>();
   UnRar1->SetCpuType(cptAuto);
-  UnRar1->SetJournalDir(services_.Paths.DataDir);
   UnRar1->PumpMessages = [] { QCoreApplication::processEvents(); };
   UnRar1->DiskManager().RetryCancelBox = [this](const std::string& text) {
     return dialogs_->AskRetryCancel(FromLocal(text));
@@ -37,6 +37,7 @@ void TForm1::CreateUnRarComponents() {
   BrowseDirectoryDlg1->SetRoot(idDrives);
   BrowseDirectoryDlg1->SetOptions({bfEditBox, bfNewDialogStyle, bfUseNewUI});
   BrowseDirectoryDlg1->SetShowSelectionInStatus(true);
+  BrowseDirectoryDlg1->SetFolderRequired(true);  // the extraction needs a folder to write to
   BrowseDirectoryDlg1->OnCreate = [this](TBrowseDirectoryDlg* s) { BrowseDirectoryDlg1Create(s); };
   BrowseDirectoryDlg1->OnSelChanged = [this](TBrowseDirectoryDlg* s, const QString& sel, const TBrowseItem& item) {
     BrowseDirectoryDlg1SelChanged(s, sel, item);
@@ -71,6 +72,7 @@ void TForm1::GradBtn9Click() {
   // A halt left by an earlier operation must not stop this one at its first event.
   Halted = false;
   haltLogged_ = false;
+  unfoundVolume_.clear();
   Memo2->setPlainText(QStringLiteral("Checking RAR Version..."));
   QCoreApplication::processEvents();
 
@@ -112,7 +114,7 @@ void TForm1::GradBtn9Click() {
   UnRar1->SetExtractDir(Native(target));
   UnRar1->SetFileSpec({"*.*"});
   UnRar1->SetRestoreFileAttr(true);
-  GradProgress1->SetPosition(0);
+  SetProgressPosition(0);
   ShowProgress(true);
   CurrentVolume = NameOf(archive);
 
@@ -121,13 +123,14 @@ void TForm1::GradBtn9Click() {
   Memo2->appendPlainText(QStringLiteral(" "));
   Memo2->appendPlainText(summary);
   TallyraStatus->setText(summary);
-  GradProgress1->SetPosition(0);
+  SetProgressPosition(0);
   ShowProgress(false);
 }
 
 bool TForm1::CheckRarVersion(const QString& archive) {
   UnRar1->SetArchiveFile(Native(archive));
-  UnRar1->SetCreateStoredDirs(true);
+  // The dry run writes nothing anywhere: no stored folders in the temporary folder either.
+  UnRar1->SetCreateStoredDirs(false);
   UnRar1->SetExtractDir(Native(AddBackslash(LongPathName(QDir::tempPath()))));
   UnRar1->SetFileSpec({"*.*"});
   UnRar1->SetRestoreFileAttr(true);
@@ -137,13 +140,15 @@ bool TForm1::CheckRarVersion(const QString& archive) {
   UnRar1->OnActivate = [](TZipCommon*) {};
   UnRar1->OnBegin = [this](TZipCommon*, const std::string&, std::int32_t, bool& extract) {
     extract = false;
-    const RARHeaderData& header = UnRar1->HeaderData();
-    RarVersionOk = RarVersionCompatible(header.UnpVer);
+    const RARHeaderDataEx& header = UnRar1->HeaderData();
+    RarVersionOk = RarVersionCompatible(header.UnpVer, UnRarLibrary().GetDllVersion());
     QStringList lines;
     for (const std::string& line : RarVersionLines(header.UnpVer, header.HostOS)) lines << FromLocal(line);
     Memo2->setPlainText(lines.join(QLatin1Char('\n')));
   };
-  UnRar1->OnNextVolume = [](TZipCommon*, std::string&, const std::string&, bool, bool& cancel) { cancel = true; };
+  // Without a handler the run stops at the first volume's end without a word, where one that
+  // cancels would have a missing second volume reported before the real run asks for it.
+  UnRar1->OnNextVolume = nullptr;
   UnRar1->OnProgress = [](TZipCommon*, std::uint8_t, std::uint8_t) {};
   UnRar1->Extract();
   return RarVersionOk;
@@ -153,7 +158,7 @@ void TForm1::LogHalt() {
   // Once per extraction: every later event would otherwise log it again.
   if (haltLogged_) return;
   haltLogged_ = true;
-  GradProgress1->SetPosition(0);
+  SetProgressPosition(0);
   ShowProgress(false);
   Memo2->appendPlainText(QStringLiteral("User halted operation"));
 }
@@ -171,7 +176,7 @@ void TForm1::UnRar1Progress(TZipCommon*, std::uint8_t, std::uint8_t ProgressByAr
   }
   TallyraStatus->setText(QStringLiteral("Extracting ") + NameOf(FromNative(UnRar1->EntryName())) +
                          QStringLiteral(" from ") + NameOf(CurrentVolume));
-  GradProgress1->SetPosition(ProgressByArchive);
+  SetProgressPosition(ProgressByArchive);
 }
 
 void TForm1::UnRar1NextVolume(TZipCommon*, std::string& VolumeName, const std::string& VolumeID, bool fExists,
@@ -184,11 +189,23 @@ void TForm1::UnRar1NextVolume(TZipCommon*, std::string& VolumeName, const std::s
   }
   if (!fExists) {
     const QString name = FromNative(VolumeName);
-    const std::optional<QString> answer =
-        dialogs_->InputBox(NameOf(name), QStringLiteral("Volume ID: ") + FromNative(VolumeID), name);
-    if (answer) VolumeName = Native(*answer);
-    else Cancel = true;
+    QString prompt = QStringLiteral("Volume ID: ") + FromNative(VolumeID);
+    // Asked again for the name the user gave: say why.
+    if (!unfoundVolume_.empty() && VolumeName == unfoundVolume_)
+      prompt += QLatin1Char('\n') + FromLocal(MessageText(25192)) + QStringLiteral(": ") + name;
+    const std::optional<QString> answer = dialogs_->InputBox(NameOf(name), prompt, name);
+    if (answer) {
+      VolumeName = Native(*answer);
+      // The component asks again for a name that does not exist; the volume is not done yet.
+      if (!FileExists(VolumeName)) {
+        unfoundVolume_ = VolumeName;
+        return;
+      }
+    } else {
+      Cancel = true;
+    }
   }
+  unfoundVolume_.clear();
   Memo2->appendPlainText(QStringLiteral("Extracted ") + NameOf(CurrentVolume));
   CurrentVolume = FromNative(VolumeName);
 }

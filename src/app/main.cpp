@@ -2,7 +2,9 @@
 #include "app/Unit1.h"
 
 #include <QApplication>
+#include <QDirIterator>
 #include <QFile>
+#include <QIcon>
 
 namespace {
 
@@ -27,8 +29,16 @@ public:
 
 int main(int argc, char* argv[]) {
   TApplication app(argc, argv);
+  // The name only: a display name would be added to every window title on X11
+  // ("Errors — Tallyra"), and the titles are the program's own texts.
   QApplication::setApplicationName(QStringLiteral("Tallyra"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Tallyra"));
+  // The desktop entry's id, so that desktops match the window with its menu entry and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("tallyra"));
+  QIcon icon;
+  QDirIterator sizes(QStringLiteral(":/icons"), {QStringLiteral("tallyra.png")}, QDir::Files,
+                     QDirIterator::Subdirectories);
+  while (sizes.hasNext()) icon.addFile(sizes.next());
+  QApplication::setWindowIcon(icon);
 
   TFormServices services;
   services.Paths = ResolveProgramPaths();

@@ -79,6 +79,7 @@ TDiskManager::TDiskManager(TZipCommon& owner) : FOwner(owner) {
     (void)info;
     return !ec;
   };
+  UnlistedMount = [](const std::string& path) { return PathIsOnReadOnlyMount(path); };
 }
 
 bool TDiskManager::Check(const std::string& path) {
@@ -87,8 +88,18 @@ bool TDiskManager::Check(const std::string& path) {
   const TDriveInfo drive = DriveOfPath(Drives ? Drives() : std::vector<TDriveInfo>{}, full);
   FDrive = drive.Root;
   if (drive.Root.empty()) {
-    FOwner.ReportError(full, "", "0", 25170);
-    return false;
+    // No listed mount holds the path: the table is incomplete (a chroot, a mount namespace), not
+    // the drive gone, so the file system itself is asked.
+    const std::optional<bool> readOnly = UnlistedMount ? UnlistedMount(full) : std::nullopt;
+    if (!readOnly) {
+      FOwner.ReportError(full, "", "0", 25170);
+      return false;
+    }
+    if (*readOnly) {
+      FOwner.ReportError(full, "", "0", 25171);
+      return false;
+    }
+    return true;
   }
   if (drive.ReadOnly) {
     FOwner.ReportError(drive.Root, "", "0", 25171);
@@ -268,7 +279,9 @@ std::int32_t TUnBase::Extract() {
   bool started = false;
   try {
     if (ArchiveFile().empty()) RaiseError(ArchiveFile(), "", "0", 25192);
-    if (!ArchiveFile().empty() && DiskManager().Check(ArchiveFile())) {
+    // The drive that is written to is the target's: an archive on a CD or a read-only share
+    // is only read.
+    if (!ArchiveFile().empty() && DiskManager().Check(ResolvedExtractDir())) {
       std::unique_ptr<TaknReadStream> stream;
       const TArcType type = ArcType();
       if (type != atAce && type != atAceExe && type != atCab && type != atRar && type != atRarExe) {
@@ -363,7 +376,10 @@ bool TUnBase::MatchEntryName(const std::string& storedName) {
 }
 
 bool TUnBase::CheckEntryCrc(std::uint32_t crc, std::uint32_t stored) {
-  const bool passed = crc == stored || crc == ~stored;
+  return ReportCheck(crc == stored || crc == ~stored);
+}
+
+bool TUnBase::ReportCheck(bool passed) {
   if (OnEnd)
     OnEnd(this, FDestFileName, passed);
   else if (!passed)

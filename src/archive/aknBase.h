@@ -73,7 +73,8 @@ class TaknTimer {
   float FElapsed = 0;
 };
 
-// Checks that the drive holding a path is there and writable before a run.
+// Checks that the drive holding a path is there and writable before a run (Extract checks the
+// target folder's drive).
 class TDiskManager {
  public:
   // text -> true for Retry, false for Cancel.
@@ -81,6 +82,9 @@ class TDiskManager {
   using TDriveList = std::function<std::vector<TDriveInfo>()>;
   // Room on a drive; false when it cannot be read (the "volume information").
   using TVolumeQuery = std::function<bool(const std::string& root)>;
+  // Read-only or not, asked of the file system for a path no listed drive holds; nothing when
+  // it cannot tell.
+  using TMountQuery = std::function<std::optional<bool>(const std::string& path)>;
 
   explicit TDiskManager(TZipCommon& owner);
 
@@ -89,6 +93,7 @@ class TDiskManager {
   TRetryCancelBox RetryCancelBox;
   TDriveList Drives;        // defaults to ListDrives
   TVolumeQuery VolumeInfo;  // defaults to a free-space query of the mount
+  TMountQuery UnlistedMount;  // defaults to PathIsOnReadOnlyMount
   const std::string& Drive() const { return FDrive; }
 
  private:
@@ -236,6 +241,8 @@ class TUnBase : public TZipCommon {
 
   // Compares an entry's CRC with the stored one and reports a mismatch (25151).
   virtual bool CheckEntryCrc(std::uint32_t crc, std::uint32_t stored);
+  // The verdict on an extracted entry: OnEnd when assigned, else 25151 for a failure.
+  bool ReportCheck(bool passed);
 
   std::int32_t DoneCount() const { return FDoneCount; }
   std::int32_t ToDoCount() const { return FToDoCount; }

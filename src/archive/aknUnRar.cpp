@@ -1,44 +1,160 @@
 #include "archive/aknUnRar.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <exception>
 #include <filesystem>
-#include <optional>
+#include <system_error>
 
 #include "archive/aknStreams.h"
 #include "checksum/CrcEngine.h"
 #include "platform/FileSystem.h"
+#include "platform/SystemError.h"
+#include "platform/Utf8.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
 constexpr unsigned HostUnix = 3;
 constexpr unsigned FlagSplitAfter = 0x02;
 constexpr unsigned FlagEncrypted = 0x04;
+// The legacy record's name field; an older library cuts longer names to fit it.
+constexpr std::size_t LegacyNameSize = 260;
 
-int MessageOfResult(unsigned result) {
-  switch (result) {
-    case 10: return 25172;
-    case 11: return 25253;
-    case 12: return 25110;
-    case 13: case 14: return 25243;
-    case 15: return 25235;
-    case 16: case 19: return 25136;
-    case 17: return 25138;
-    case 18: return 25236;
-    case 21: return 25135;
-    case 22: return 26517;
-    default: return 0;
+constexpr std::int32_t msgBrokenChain = 25135;
+constexpr std::int32_t msgInvalidFileName = 25244;
+
+enum class TRarStep { Open, ReadHeader, ProcessFile };
+
+// What a library result came with: the call, whether a volume was missing or refused on the
+// way, and the system's error code after the call.
+struct TResult {
+  int Code;
+  TRarStep Step;
+  bool VolumeStopped = false;
+  int SystemError = 0;
+};
+
+// The one place where library results become message numbers. After RARProcessFile a result
+// says why one entry failed and always names a reason; elsewhere 0 means nothing to report.
+std::int32_t MessageOfResult(const TResult& r) {
+  if (r.Step == TRarStep::ProcessFile) {
+    switch (r.Code) {
+      case ERAR_SUCCESS: return 0;
+      case ERAR_BAD_DATA: return 25153;  // the data ended before the file did: the decoder failed
+      case ERAR_UNKNOWN_FORMAT: return 25326;
+      case ERAR_ECREATE: return r.SystemError == ENAMETOOLONG ? msgInvalidFileName : 25237;
+      case ERAR_EOPEN: return r.VolumeStopped ? msgBrokenChain : 25235;
+      case ERAR_UNKNOWN: return 25355;
+      default: break;
+    }
+  }
+  switch (r.Code) {
+    case ERAR_SUCCESS: return 0;
+    case ERAR_END_ARCHIVE: return 25172;
+    case ERAR_NO_MEMORY: return 25253;
+    case ERAR_BAD_DATA: return 25110;
+    case ERAR_BAD_ARCHIVE:
+    case ERAR_UNKNOWN_FORMAT: return 25243;
+    case ERAR_EOPEN: return 25235;
+    case ERAR_ECREATE:
+    case ERAR_EWRITE: return 25136;
+    case ERAR_ECLOSE: return 25138;
+    case ERAR_EREAD: return 25236;
+    case ERAR_UNKNOWN: return msgBrokenChain;
+    case ERAR_MISSING_PASSWORD:
+    case ERAR_BAD_PASSWORD: return 26517;
+    case ERAR_EREFERENCE: return 25192;  // the file a link or copy refers to is not there
+    default: return r.Step == TRarStep::ProcessFile ? 25355 : 0;
   }
 }
 
-bool EntryIsDirectory(const RARHeaderData& h) {
+bool EntryIsDirectory(const RARHeaderDataEx& h) {
   if ((h.Flags & 0xE0) == 0xE0) return true;
+  // A library that reports a Unix mode unmapped: the file type tells a folder.
   if (h.HostOS == HostUnix && h.FileAttr > 0xFF) return (h.FileAttr & 0xF000) == 0x4000;
   return (h.FileAttr & 0x10) != 0;
 }
 
+std::uint64_t UnpackedSize(const RARHeaderDataEx& h) { return std::uint64_t(h.UnpSizeHigh) << 32 | h.UnpSize; }
+
+std::string WideToUtf8(const wchar_t* text, std::size_t size) {
+  std::string out;
+  for (std::size_t i = 0; i < size && text[i]; ++i) {
+    auto c = static_cast<std::uint32_t>(text[i]);
+    if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && i + 1 < size) {
+      const auto low = static_cast<std::uint32_t>(text[i + 1]);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+// The system's text for an error, without the line break the report layouts add.
+std::string SystemReason(int code) {
+  if (code == 0) return {};
+  std::string text = SystemErrorText(code);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
 }  // namespace
+
+// What a destination was before an entry was written, so that what a failed attempt left
+// can be told from a file that stood there before.
+struct TFileStamp {
+  bool Exists = false;
+  std::uintmax_t Size = 0;
+  fs::file_time_type Time{};
+
+  static TFileStamp Of(const std::string& path) {
+    std::error_code ec;
+    TFileStamp s;
+    if (!fs::is_regular_file(fs::symlink_status(path, ec))) return s;
+    s.Size = fs::file_size(path, ec);
+    s.Time = fs::last_write_time(path, ec);
+    s.Exists = !ec;
+    return s;
+  }
+  bool operator==(const TFileStamp&) const = default;
+};
+
+// The folders made for one entry. A failed entry takes them away again while they are empty,
+// so that no folder is left for a file that never came.
+class TEntryFolders {
+ public:
+  std::error_code Make(const std::string& folder) {
+    fs::path path = fs::path(folder).lexically_normal();
+    if (!path.has_filename()) path = path.parent_path();
+    std::vector<fs::path> missing;
+    std::error_code ec;
+    for (fs::path p = path; !p.empty() && !fs::is_directory(p, ec); p = p.parent_path()) {
+      missing.push_back(p);
+      if (p == p.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      // A file where the folder should be: the reason a file inside cannot be made.
+      if (fs::exists(fs::symlink_status(*it, ec))) return std::make_error_code(std::errc::not_a_directory);
+      fs::create_directory(*it, ec);
+      if (ec) return ec;
+      FMade.push_back(*it);
+    }
+    return {};
+  }
+  void RemoveEmpty() {
+    std::error_code ec;
+    for (auto it = FMade.rbegin(); it != FMade.rend(); ++it) fs::remove(*it, ec);  // fails on a non-empty one
+    FMade.clear();
+  }
+
+ private:
+  std::vector<fs::path> FMade;
+};
 
 TUnRar::~TUnRar() {
   if (RunningUnRar() == this) SetRunningUnRar(nullptr);
@@ -49,37 +165,14 @@ void TUnRar::ExtractArchive() {
     RaiseError(FCurrentVolume, "", "0", 25260);
     return;
   }
-  RecoverUnixRepairs(FJournalDir);
   SetRunningUnRar(this);
   FPending = nullptr;
-  const std::string archive = ArchiveFile();
-  std::optional<std::uint32_t> savedMode;
   struct TRestore {
-    TUnRar& Self;
-    const std::string& Archive;
-    std::optional<std::uint32_t>& Mode;
-    ~TRestore() {
-      try {
-        Self.UndoRepairs({});
-      } catch (...) {
-      }
-      if (Mode) SetFileMode(Archive, *Mode);
-      SetRunningUnRar(nullptr);
-    }
-  } restore{*this, archive, savedMode};
+    ~TRestore() { SetRunningUnRar(nullptr); }
+  } restore;
+  const std::string archive = ArchiveFile();
   try {
-    auto writable = [&] {
-      const auto attr = FileAttributes(archive);
-      return attr && !(*attr & (faDirectory | faReadOnly | faSysFile | faHidden));
-    };
-    if (!writable()) {
-      savedMode = FileMode(archive);
-      const auto attr = FileAttributes(archive);
-      const bool fixable = attr && (*attr & (faReadOnly | faHidden));
-      if (fixable) SetNormalAttributes(archive);
-      if (!fixable || !writable()) Fail(archive, 25136);
-    }
-    if (archive.size() >= RAR_VOL_NAME_SIZE) Fail(archive, 25244);
+    if (archive.size() >= RAR_VOL_NAME_SIZE) Fail(archive, msgInvalidFileName);
     ProcessArchive(archive);
   } catch (...) {
   }
@@ -91,16 +184,17 @@ void TUnRar::ProcessArchive(const std::string& archive) {
   FBytesExpected = 0;
   FVolumeToCome = 0;
   FLastPartCrc.clear();
-  FVolumeRefused = false;
+  FAskedVolume.clear();
+  FMissingVolume.clear();
+  FVolumeMissing = FVolumeStopped = FMissingReported = false;
+  FSetContinues = true;
+  FEntriesFound = 0;
+  FReachedEnd = false;
   struct TClose {
     TUnRar& Self;
     ~TClose() {
       if (Self.FHandle) UnRarLibrary().CloseArchive(Self.FHandle);
       Self.FHandle = nullptr;
-      try {
-        Self.UndoRepairs({});
-      } catch (...) {
-      }
     }
   } close{*this};
   try {
@@ -112,45 +206,61 @@ void TUnRar::ProcessArchive(const std::string& archive) {
     open.OpenMode = RAR_OM_EXTRACT;
     FHandle = lib.OpenArchive(&open);
     if (open.OpenResult != 0 || !FHandle) {
-      const int message = MessageOfResult(open.OpenResult != 0 ? open.OpenResult : ERAR_EOPEN);
-      if (message) RaiseError(archive, "", "0", message);
+      const int code = open.OpenResult != 0 ? static_cast<int>(open.OpenResult) : ERAR_EOPEN;
+      if (const std::int32_t message = MessageOfResult({code, TRarStep::Open})) RaiseError(archive, "", "0", message);
       return;
     }
     lib.SetProcessDataProc(FHandle, UnRarProcessDataProc);
     lib.SetChangeVolProc(FHandle, UnRarChangeVolProc);
-    FHeaderData = RARHeaderData{};
-    int result = lib.ReadHeader(FHandle, &FHeaderData);
-    RethrowPending();
-    bool stopped = false;
-    while (result == ERAR_SUCCESS || (result == ERAR_BAD_DATA && FHeaderData.HostOS == HostUnix)) {
-      stopped = true;
+    FHeaderData = RARHeaderDataEx{};
+    int result = ReadHeader();
+    bool endedEarly = false, passwordFailed = false;
+    // A header whose CRC fails (12) still describes its entry; the data's own CRC decides.
+    while (result == ERAR_SUCCESS || result == ERAR_BAD_DATA) {
       if (GetCancel()) break;
       FOperation = RAR_EXTRACT;
-      FEntryToCome = FHeaderData.UnpSize;
+      FEntryToCome = static_cast<std::int64_t>(UnpackedSize(FHeaderData));
+      SetEntryNames();
+      if (result == ERAR_BAD_DATA) ReportError(FEntryName, "", "0", 25238);
+      if (!EntryIsDirectory(FHeaderData) && MatchEntryName(FEntryName)) ++FEntriesFound;
       if (FHeaderData.Flags & FlagEncrypted) {
         if (!PasswordProcedure()) {
           SetFileSpec({});
           ReportError(FDestFileName, "", "0", 26517);
+          passwordFailed = true;
           break;
         }
       } else {
-        SetEntryNames();
         ProcessEntry(false, true);
       }
-      result = lib.ReadHeader(FHandle, &FHeaderData);
-      RethrowPending();
-      if (FDoneCount > 0 && FDoneCount >= FToDoCount) break;
-      stopped = false;
+      result = ReadHeader();
+      // Everything asked for is out, and no further volume can hold more.
+      if (FDoneCount > 0 && FDoneCount >= FToDoCount && !FSetContinues) {
+        endedEarly = true;
+        break;
+      }
     }
-    // Headers the library cannot read (encrypted ones, a damaged block) would otherwise
-    // end the run as if the archive were empty.
-    if (!stopped && result != ERAR_END_ARCHIVE && !FVolumeRefused && !GetCancel()) {
-      const int message = MessageOfResult(static_cast<unsigned>(result));
-      if (message) ReportError(FCurrentVolume, "", "0", message);
+    if (GetCancel() || passwordFailed) return;
+    if (endedEarly || result == ERAR_END_ARCHIVE) {
+      FReachedEnd = true;
+    } else if (FVolumeMissing) {
+      // The set is cut short at a volume nobody could supply.
+      if (!FMissingReported) ReportError(FMissingVolume, "", FMissingVolumeId, msgBrokenChain);
+    } else if (!FVolumeStopped) {
+      // Headers the library cannot read (encrypted ones, a damaged block) would otherwise
+      // end the run as if the archive were empty.
+      if (const std::int32_t message = MessageOfResult({result, TRarStep::ReadHeader}))
+        ReportError(FCurrentVolume, "", "0", message);
     }
   } catch (const E_RAISE&) {
     // Reported already; the run ends here.
   }
+}
+
+int TUnRar::ReadHeader() {
+  const int result = UnRarLibrary().ReadHeaderEx(FHandle, &FHeaderData);
+  RethrowPending();
+  return result;
 }
 
 void TUnRar::RethrowPending() {
@@ -161,7 +271,14 @@ void TUnRar::RethrowPending() {
 }
 
 void TUnRar::SetEntryNames() {
-  FEntryName = FHeaderData.FileName;
+  const std::size_t plain = strnlen(FHeaderData.FileName, sizeof FHeaderData.FileName);
+  if (FHeaderData.FileNameW[0]) {
+    FEntryName = WideToUtf8(FHeaderData.FileNameW, std::size(FHeaderData.FileNameW));
+  } else {
+    FEntryName.assign(FHeaderData.FileName, plain);
+  }
+  // An older library cuts what does not fit its field; a name that fills it may be cut.
+  FNameCut = FEntryName.empty() || (!UnRarLibraryHasHeaderEx() && plain >= LegacyNameSize - 1);
   std::replace(FEntryName.begin(), FEntryName.end(), '\\', '/');
   FDestFileName = BuildDestName(FEntryName);
 }
@@ -170,52 +287,97 @@ int TUnRar::ProcessEntry(bool passwordTry, bool lastAttempt) {
   const TUnRarLibrary& lib = UnRarLibrary();
   std::string destPath = ExtractFilePath(FDestFileName);
   std::string destName = FDestFileName;
+  int systemError = 0;
   auto call = [&](int operation) {
     FOperation = operation;
-    int result = lib.ProcessFile(FHandle, operation, destPath.data(), destName.data());
+    errno = 0;
+    const int result = lib.ProcessFile(FHandle, operation, destPath.data(), destName.data());
+    systemError = LastSystemError();
     RethrowPending();
     return result;
   };
-  if ((FHeaderData.FileAttr & 0x4000) || !MatchEntryName(FEntryName)) return call(RAR_SKIP);
+  if (!MatchEntryName(FEntryName)) return call(RAR_SKIP);
   FCrc = 0xFFFFFFFF;
-  const bool isDirectory = EntryIsDirectory(FHeaderData);
-  // A name that is nothing but "..", "." and separators has no place to go.
-  if (FDestFileName.empty() && !isDirectory) {
-    ReportError(FEntryName, "", "0", 25244);
+  FEntryBytes = 0;
+  // A folder comes into being with the files inside it, or through the scan with
+  // CreateStoredDirs; its own entry writes nothing.
+  if (EntryIsDirectory(FHeaderData)) return call(RAR_SKIP);
+  // A name that is nothing but "..", "." and separators has no place to go, and one the
+  // record may not hold whole is not guessed at.
+  if (FDestFileName.empty() || FNameCut) {
+    ReportError(FEntryName.empty() ? FCurrentVolume : FEntryName, "", "0", msgInvalidFileName);
     return call(RAR_SKIP);
   }
-  if (!AcceptEntry(isDirectory)) return call(RAR_SKIP);
+  if (!AcceptEntry(false)) return call(RAR_SKIP);
   // OnFileExists may have chosen another name.
   destPath = ExtractFilePath(FDestFileName);
   destName = FDestFileName;
-  if (!destPath.empty() && !DirectoryExists(destPath)) ForceDirectories(destPath);
-  if (isDirectory) return call(RAR_SKIP);
+  TEntryFolders folders;
+  if (const std::error_code ec = folders.Make(destPath)) {
+    const TResult made{ERAR_ECREATE, TRarStep::ProcessFile, false, ec.value()};
+    --FDoneCount;
+    ReportError(FDestFileName, SystemReason(ec.value()), "0", MessageOfResult(made));
+    return call(RAR_SKIP);
+  }
   SetNormalAttributes(FDestFileName);
   if (passwordTry && FileExists(FDestFileName)) {
     std::error_code ec;
-    std::filesystem::remove(FDestFileName, ec);
+    fs::remove(FDestFileName, ec);
   }
+  const TFileStamp before = TFileStamp::Of(FDestFileName);
   const int result = call(RAR_EXTRACT);
-  if (!passwordTry || result == 0 || lastAttempt)
-    CheckCrc();
-  else
-    --FDoneCount;  // this try is not counted; the next one asks again
+  const bool whole = FEntryBytes == UnpackedSize(FHeaderData);
+  if (passwordTry && result != ERAR_SUCCESS && !(lastAttempt && whole)) {
+    // This try is not counted, and what it left goes; the next one asks again, and the
+    // procedure reports a password that never fitted.
+    --FDoneCount;
+    if (!(TFileStamp::Of(FDestFileName) == before)) {
+      std::error_code ec;
+      fs::remove(FDestFileName, ec);
+    }
+    folders.RemoveEmpty();
+    return result;
+  }
+  FinishEntry(result, systemError, before, folders);
   return result;
 }
 
-void TUnRar::CheckCrc() {
+void TUnRar::FinishEntry(int result, int systemError, const TFileStamp& before, TEntryFolders& folders) {
+  const bool whole = FEntryBytes == UnpackedSize(FHeaderData);
+  if (result == ERAR_SUCCESS || (result == ERAR_BAD_DATA && whole)) {
+    // The file is complete: its check decides, the library's own for a hash the component
+    // does not compute.
+    const bool passed = FHeaderData.HashType == RAR_HASH_BLAKE2 ? result == ERAR_SUCCESS : CrcMatches();
+    if (!ReportCheck(passed)) --FDoneCount;
+    return;
+  }
+  // Not extracted: whatever the attempt left goes, and the reason is reported.
+  --FDoneCount;
+  const TFileStamp after = TFileStamp::Of(FDestFileName);
+  if (after.Exists && !(after == before)) {
+    std::error_code ec;
+    fs::remove(FDestFileName, ec);
+  }
+  folders.RemoveEmpty();
+  const TResult r{result, TRarStep::ProcessFile, FVolumeMissing || FVolumeStopped, systemError};
+  const std::int32_t message = MessageOfResult(r);
+  if (message == msgBrokenChain) FMissingReported = true;
+  const bool withReason = result == ERAR_ECREATE || result == ERAR_EWRITE;
+  ReportError(FDestFileName, withReason ? SystemReason(systemError) : std::string(), "0", message);
+}
+
+bool TUnRar::CrcMatches() const {
   std::uint32_t expected = FHeaderData.FileCRC;
-  // A solid set is read ahead whole, so the last part's CRC may have been seen before
-  // this entry's header was filled in.
+  // The last part of a split file carries the whole file's CRC; the scan saw it when the
+  // volume holding it was opened, for a solid set before this entry's header came.
   if (FHeaderData.Flags & FlagSplitAfter) {
     const auto it = FLastPartCrc.find(FEntryName);
     if (it != FLastPartCrc.end()) expected = it->second;
   }
-  if (!CheckEntryCrc(FCrc, expected)) --FDoneCount;
+  return FCrc == expected || FCrc == ~expected;
 }
 
 bool TUnRar::PasswordProcedure() {
-  SetEntryNames();
   if (!OnGetPassword || PasswordAttempts() < 1) return false;
   try {
     int attempts = 0;
@@ -254,11 +416,12 @@ int TUnRar::ProcessData(unsigned char* data, int size) {
       return 1;
     }
     FCrc = UpdateCrcLong(FCrc, data, static_cast<std::size_t>(size));
+    FEntryBytes += static_cast<std::uint64_t>(size);
     if (GetCancel()) return 0;
     FEntryToCome -= size;
     FBytesExpected -= size;
     FVolumeToCome -= size;
-    const std::int64_t total = FHeaderData.UnpSize;
+    const auto total = static_cast<std::int64_t>(UnpackedSize(FHeaderData));
     DoProgress(total - FEntryToCome, total, FVolumeTotal, FVolumeToCome);
     return 1;
   } catch (...) {
@@ -267,26 +430,47 @@ int TUnRar::ProcessData(unsigned char* data, int size) {
   }
 }
 
+// The handler hears of every volume once. A volume the library found is announced when it is
+// opened (RAR_VOL_NOTIFY); a missing one is asked for (RAR_VOL_ASK) and, once the handler named
+// it, opened without a second question.
 int TUnRar::ChangeVolume(char* arcName, int mode) {
   try {
-    int result = 0;
     std::string name = arcName;
-    if (OnNextVolume && NextVolume(name, VolumeNumber())) {
+    if (mode == RAR_VOL_ASK) {
+      FAskedVolume.clear();
+      if (!OnNextVolume) {
+        FVolumeStopped = true;
+        return 0;
+      }
+      const std::string expected = name;
+      const std::string id = std::to_string(VolumeNumber());
+      if (!NextVolume(name, VolumeNumber())) {
+        FVolumeMissing = true;
+        FMissingVolume = expected;
+        FMissingVolumeId = id;
+        return 0;
+      }
       // The library's buffer bounds the name; a longer one is refused.
       if (name.size() >= RAR_VOL_NAME_SIZE) {
-        ReportError(name, "", "0", 25244);
-      } else {
-        result = 1;
-        std::memcpy(arcName, name.c_str(), name.size() + 1);
+        ReportError(name, "", id, msgInvalidFileName);
+        FVolumeMissing = FMissingReported = true;
+        return 0;
+      }
+      std::memcpy(arcName, name.c_str(), name.size() + 1);
+      FAskedVolume = name;
+      return 1;
+    }
+    if (name != FAskedVolume) {
+      std::string offered = name;  // the library has this file open already
+      if (!OnNextVolume || !NextVolume(offered, VolumeNumber())) {
+        FVolumeStopped = true;
+        return 0;
       }
     }
-    FVolumeRefused = result == 0;
-    if (result == 1) {
-      UndoRepairs(FCurrentVolume);
-      FCurrentVolume = name;
-    }
-    if (mode == RAR_VOL_NOTIFY) ScanVolume(arcName);
-    return result;
+    FAskedVolume.clear();
+    FCurrentVolume = name;
+    ScanVolume(name);
+    return 1;
   } catch (...) {
     FPending = std::current_exception();
     return 0;
@@ -296,8 +480,4 @@ int TUnRar::ChangeVolume(char* arcName, int mode) {
 void TUnRar::Fail(const std::string& fileName, std::int32_t code) {
   RaiseError(fileName, "", "0", code);
   throw E_RAISE(25443);
-}
-
-void TUnRar::ReportOpenError(const std::string& fileName) {
-  if (!FQuietOpen) TUnBase::ReportOpenError(fileName);
 }

@@ -9,8 +9,11 @@
 std::string RarVersionText(unsigned unpVer);
 // "MS DOS", "OS/2", "Win32", "Unix"; empty for any other host code.
 std::string HostOsText(unsigned hostOs);
-// Archives of unpack version 29 and below can be extracted.
-inline bool RarVersionCompatible(unsigned unpVer) { return unpVer <= 29; }
+// Archives of unpack version 29 and below can be extracted, and RAR 5 (50) when the library's
+// ABI version (RARGetDllVersion, 0 without one) is 6 or above.
+inline bool RarVersionCompatible(unsigned unpVer, int dllVersion) {
+  return unpVer <= 29 || (unpVer == 50 && dllVersion >= 6);
+}
 // "Checking RAR Version...", "RAR Version: ...", "OS: ...".
 std::vector<std::string> RarVersionLines(unsigned unpVer, unsigned hostOs);
 // The five lines of an error report: file name, number, the number's text, the extended

@@ -1,5 +1,6 @@
 #include "checksum/SfvCreate.h"
 
+#include "checksum/RarSets.h"
 #include "checksum/SfvFile.h"
 #include "platform/DateTime.h"
 #include "platform/FileSystem.h"
@@ -22,14 +23,9 @@ std::string SfvPathForRule(int rule, const std::string& folder, const std::strin
   }
 }
 
-std::string SetStem(const std::string& path) {
-  const std::string name = ExtractFileName(path);
-  return LowerCase(name.substr(0, name.size() - ExtractFileExt(name).size()));
-}
-
 bool IsInFileSet(const std::string& path, const std::string& cmdSwitch, const std::string& cmdFile) {
-  const std::string a = SetStem(LongPathName(path));
-  const std::string b = SetStem(cmdFile);
+  const std::string a = RarSetStem(LongPathName(path));
+  const std::string b = RarSetStem(cmdFile);
   const std::string upper = UpperCase(cmdSwitch);
   if (upper == "/C" || upper == "/M") return FileExists(cmdFile) && a == b;
   return a == b;

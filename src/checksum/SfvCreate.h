@@ -22,11 +22,9 @@ enum TSfvNameRule { nrFirstSelected = 0, nrDirectoryName = 1, nrCustomName = 2 }
 std::string SfvPathForRule(int rule, const std::string& folder, const std::string& firstName,
                            const std::string& customName);
 
-// The name of a path without folder and without its last extension, in lower case.
-std::string SetStem(const std::string& path);
-
-// Whether a file belongs to the set of cmdFile: the same name without extension. For a
-// "/C" or "/M" start the set's file must also exist.
+// Whether a file belongs to the set of cmdFile: the same name without extension, where
+// NAME.partN.rar counts as NAME (RarSetStem). For a "/C" or "/M" start the set's file
+// must also exist.
 bool IsInFileSet(const std::string& path, const std::string& cmdSwitch, const std::string& cmdFile);
 
 struct TSfvCreateRequest {

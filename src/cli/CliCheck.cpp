@@ -12,7 +12,7 @@
 namespace {
 
 void CheckUsage(std::ostream& out) {
-  out << "usage: tallyra-cli check [-q|--quiet] FILE.sfv...\n"
+  out << "usage: tallyra-cli check [-q|--quiet] [--] FILE.sfv...\n"
          "\n"
          "Checks every file an SFV file lists, in the SFV file's folder, and prints the\n"
          "result list as the window's \"Copy all\" does, one line per file as it is judged,\n"
@@ -21,9 +21,10 @@ void CheckUsage(std::ostream& out) {
          "The error blocks of failed files go to standard error. With several SFV files,\n"
          "each is checked in turn, its list headed by its name.\n"
          "  -q, --quiet   list only the entries that did not pass, then the summary\n"
-         "Exit status, the worst of all files: 0 every entry passed, 1 one failed or was\n"
-         "not found, 2 an SFV file cannot be opened or lists no entries, or bad usage,\n"
-         "3 interrupted (Ctrl-C).\n";
+         "  --            ends the options\n"
+         "Exit status: 0 every entry passed, 1 one failed or was not found, 2 an SFV file\n"
+         "cannot be opened or lists no entries, or bad usage, 3 interrupted (Ctrl-C).\n"
+         "With several SFV files, the worst of their statuses.\n";
 }
 
 std::string WithoutLineEnd(std::string text) {

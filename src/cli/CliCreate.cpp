@@ -12,7 +12,7 @@
 namespace {
 
 void CreateUsage(std::ostream& out) {
-  out << "usage: tallyra-cli create [--rule first|dir|custom:NAME] FILE...\n"
+  out << "usage: tallyra-cli create [--rule first|dir|custom:NAME] [--] FILE...\n"
          "       tallyra-cli create [--rule first|dir|custom:NAME] --set FILE\n"
          "\n"
          "Sums the files (all in one folder, in the order given) and writes an SFV file\n"
@@ -20,6 +20,8 @@ void CreateUsage(std::ostream& out) {
          "dir = the folder's name (the default), custom:NAME = NAME with .sfv added unless\n"
          "it ends in .sfv. --set FILE takes every file of FILE's set instead: the files of\n"
          "its folder named like FILE, whatever their extension.\n"
+         "-- ends the options, for files whose names begin with '-'. The SFV file is never\n"
+         "written outside the folder of the files.\n"
          "Prints the same log lines as the window. A file that cannot be read is left out\n"
          "of the SFV and reported.\n"
          "Exit status: 0 written, 1 a file could not be read, 2 bad usage or the SFV\n"

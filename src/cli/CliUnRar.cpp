@@ -7,20 +7,24 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 
 namespace {
 
 void UnRarUsage(std::ostream& out) {
-  out << "usage: tallyra-cli unrar [--no-prompt] ARCHIVE [DEST]\n"
+  out << "usage: tallyra-cli unrar [--no-prompt] [--] ARCHIVE [DEST]\n"
          "\n"
          "Extracts a RAR archive or volume set into DEST (default: a folder beside the\n"
          "archive named after it without its extension), printing the same lines as the\n"
          "window's UnRar page. A missing volume is asked for on the terminal (the path of\n"
          "the volume, or an empty line for the proposed one); --no-prompt refuses instead.\n"
-         "Exit status: 0 every file extracted and passed its CRC, 1 otherwise (errors, an\n"
-         "incompatible archive, Ctrl-C), 2 bad usage or an archive that cannot be opened.\n";
+         "-- ends the options, for an archive whose name begins with '-'.\n"
+         "Exit status: 0 every entry of the archive or set was extracted and passed its\n"
+         "check; 1 an entry failed or was left out (damage, a missing volume, a password,\n"
+         "an unsupported method) or the set was cut short; 2 bad usage, not an archive, or\n"
+         "an archive this library cannot extract; 3 interrupted (Ctrl-C).\n";
 }
 
 void Print(const std::vector<std::string>& lines) {
@@ -55,11 +59,12 @@ int RunUnRar(const std::vector<std::string>& args) {
 
   const TProgramPaths paths = ResolveProgramPaths();
   InitUnRarLibrary(paths.ExeDir);
-  RecoverUnixRepairs(paths.DataDir);
   InstallInterruptHandler();
+  struct TDone {
+    ~TDone() { DoneUnRarLibrary(); }
+  } done;
 
   TUnRar unrar;
-  unrar.SetJournalDir(paths.DataDir);
   // The dry run's errors come after its version lines, as they stand in the page's memo.
   std::vector<std::string> dryRunErrors;
   unrar.OnError = [&](TZipCommon*, const std::string& file, const std::string& msg, const std::string&,
@@ -69,29 +74,26 @@ int RunUnRar(const std::vector<std::string>& args) {
   unrar.SetArchiveFile(archive);
   if (!TRegisterArkon::IsDecompressable(unrar.ArcType())) {
     std::cerr << "Not a valid archive: " << positional[0] << "\n";
-    DoneUnRarLibrary();
     return ceUsage;
   }
 
-  // The version check: a dry run over the first volume.
+  // The version check: a dry run over the first volume that writes nothing.
   bool compatible = true;
   std::vector<std::string> versionLines = {"Checking RAR Version..."};
   unrar.SetExtractDir(AddBackslash(dest));
   unrar.SetFileSpec({"*.*"});
   unrar.OnBegin = [&](TZipCommon*, const std::string&, std::int32_t, bool& extract) {
     extract = false;
-    compatible = RarVersionCompatible(unrar.HeaderData().UnpVer);
+    compatible = RarVersionCompatible(unrar.HeaderData().UnpVer, UnRarLibrary().GetDllVersion());
     versionLines = RarVersionLines(unrar.HeaderData().UnpVer, unrar.HeaderData().HostOS);
   };
-  unrar.OnNextVolume = [](TZipCommon*, std::string&, const std::string&, bool, bool& cancel) { cancel = true; };
   unrar.Extract();
   Print(versionLines);
   Print(dryRunErrors);
   if (!compatible) {
     Print({" "});
     Print(RarIncompatibleLines());
-    DoneUnRarLibrary();
-    return ceFailed;
+    return ceUsage;
   }
 
   ForceDirectories(dest);
@@ -99,6 +101,7 @@ int RunUnRar(const std::vector<std::string>& args) {
   unrar.SetUseStoredDirs(true);
   unrar.SetRestoreFileAttr(true);
   unrar.SetExtractDir(AddBackslash(dest));
+  unrar.SetFileSpec({"*.*"});  // a password that failed in the dry run cleared it
   unrar.OnBegin = nullptr;
   int errors = 0;
   unrar.OnError = [&](TZipCommon*, const std::string& file, const std::string& msg, const std::string&,
@@ -120,6 +123,8 @@ int RunUnRar(const std::vector<std::string>& args) {
         std::string answer;
         if (!std::getline(std::cin, answer)) cancel = true;
         else if (!answer.empty()) volume = answer;
+        // A name that does not exist either is asked for again; the volume is not done yet.
+        if (!cancel && !FileExists(volume)) return;
       }
     }
     Print({"Extracted " + currentVolume});
@@ -127,7 +132,11 @@ int RunUnRar(const std::vector<std::string>& args) {
   };
   const std::int32_t extracted = unrar.Extract();
   Print({" ", "Extracted " + std::to_string(extracted) + " files"});
-  DoneUnRarLibrary();
+  const std::int32_t found = std::max(unrar.EntriesFound(), extracted);
+  if (found > extracted) {
+    Print({"Not extracted: " + std::to_string(found - extracted) + " of " + std::to_string(found) + " entries"});
+  }
+  if (!unrar.ReachedEnd() && !CliHalted()) Print({"Stopped before the end of the archive: later entries were not reached"});
   if (CliHalted()) return ceInterrupted;
-  return errors == 0 ? ceOk : ceFailed;
+  return errors == 0 && found == extracted && unrar.ReachedEnd() ? ceOk : ceFailed;
 }

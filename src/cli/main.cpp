@@ -9,15 +9,13 @@
 
 namespace {
 void Usage(std::ostream& out) {
-  out << "usage: tallyra-cli COMMAND [OPTIONS] [--] ARGS...\n"
+  out << "usage: tallyra-cli COMMAND [ARGS...]\n"
          "       tallyra-cli --version\n"
          "\n"
          "commands:\n"
          "  create   write an SFV file for files of one folder (see: tallyra-cli create --help)\n"
          "  check    check the files SFV files list (see: tallyra-cli check --help)\n"
-         "  unrar    extract a RAR archive or volume set (see: tallyra-cli unrar --help)\n"
-         "\n"
-         "\"--\" ends the options: every word after it is a file, even one that starts with \"-\".\n";
+         "  unrar    extract a RAR archive or volume set (see: tallyra-cli unrar --help)\n";
 }
 }  // namespace
 
@@ -35,7 +33,7 @@ int main(int argc, char** argv) {
   }
   if (command == "--version") {
     const TFileVersion v = ProgramVersion();
-    std::cout << "tallyra-cli " << v.Major << "." << v.Minor << "." << v.Release << "." << v.Build << "\n";
+    std::cout << "tallyra-cli " << v.Major << '.' << v.Minor << '.' << v.Release << '.' << v.Build << "\n";
     return ceOk;
   }
   if (command == "create") return RunCreate(rest);

@@ -284,14 +284,28 @@ bool TASLink::event(QEvent* event) {
   return QWidget::event(event);
 }
 
+void TASLink::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) clickPending_ = true;
+  QWidget::mousePressEvent(event);
+}
+
 void TASLink::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) Click();
+  // Only the release of a plain press clicks: the second press of a double-click is a
+  // double-click, so the link opens once.
+  const bool click = clickPending_ && event->button() == Qt::LeftButton &&
+                     rect().contains(event->position().toPoint());
+  if (event->button() == Qt::LeftButton) clickPending_ = false;
+  if (click) Click();
   QWidget::mouseReleaseEvent(event);
 }
 
 void TASLink::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) emit doubleClicked();
-  QWidget::mouseDoubleClickEvent(event);
+  // Not the base's handling: it would take the double-click for a new press.
+  if (event->button() == Qt::LeftButton) {
+    clickPending_ = false;
+    emit doubleClicked();
+  }
+  event->accept();
 }
 
 void TASLink::enterEvent(QEnterEvent* event) {

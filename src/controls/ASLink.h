@@ -107,6 +107,7 @@ signals:
 
 protected:
   void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
@@ -140,5 +141,6 @@ private:
   bool urlTypeAdd_ = true;
   TURLType urlType_ = utMailto;
   bool focused_ = false;
+  bool clickPending_ = false;  // a plain left press awaits its release
   int shortcutId_ = 0;
 };

@@ -555,8 +555,13 @@ void TBrowseDirectoryDlg::OkPressed() {
     } else if (!current.Path.isEmpty()) {
       resolved = QDir::cleanPath(Join(current.Path, text));
     }
+    if (resolved.isEmpty()) {
+      // Relative to nothing: no folder can come of it, whatever a handler would say.
+      SetStatusText(QStringLiteral("Select a folder first: \"") + typed + QStringLiteral("\" is not a full path"));
+      return;
+    }
     const QFileInfo info(resolved);
-    if (!resolved.isEmpty() && (info.isDir() || (info.isFile() && options_.Contains(bfIncludeFiles)))) {
+    if ((info.isDir() || (info.isFile() && options_.Contains(bfIncludeFiles)))) {
       const QString name = resolved == QLatin1String("/") ? resolved : info.fileName();
       chosen_ = TBrowseItem{resolved, name, ImageOfPath(resolved)};
       dialog_->accept();
@@ -565,12 +570,15 @@ void TBrowseDirectoryDlg::OkPressed() {
     bool cancel = false;
     HandleValidateFailed(typed, cancel);
     if (!cancel || !dialog_ || !dialog_->isVisible()) return;
-    const QString path = resolved.isEmpty() ? NormalisedPath(QDir::cleanPath(text)) : resolved;
-    chosen_ = TBrowseItem{path, QFileInfo(path).fileName(), -1};
+    chosen_ = TBrowseItem{resolved, QFileInfo(resolved).fileName(), -1};
     dialog_->accept();
     return;
   }
   if (!tree_->currentItem() || !MayChoose(current)) return;
+  if (folderRequired_ && current.Path.isEmpty()) {
+    SetStatusText(QStringLiteral("Select a folder: \"") + current.DisplayName + QStringLiteral("\" is not one"));
+    return;
+  }
   chosen_ = current;
   dialog_->accept();
 }

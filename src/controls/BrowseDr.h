@@ -178,6 +178,11 @@ public:
   // The window title; the dialog's own while it is shown.
   QString Caption() const;
   void SetCaption(const QString& value);
+  // With a folder required, OK on an item without a path (the drives folder) keeps the
+  // dialog open and says why in the status line, as typed text that counts from no
+  // folder always does.
+  bool FolderRequired() const { return folderRequired_; }
+  void SetFolderRequired(bool value) { folderRequired_ = value; }
   bool ShowSelectionInStatus() const { return showSelectionInStatus_; }
   void SetShowSelectionInStatus(bool value) { showSelectionInStatus_ = value; }
 
@@ -236,6 +241,7 @@ private:
   int imageIndex_ = -1;
   QString caption_;
   bool showSelectionInStatus_ = false;
+  bool folderRequired_ = false;
   QString displayName_;
   std::optional<TBrowseItem> selectionItem_;
 

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
@@ -200,14 +201,32 @@ bool MatchesFileMask(const QString& name, const QString& mask) {
   return false;
 }
 
-TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent) {
+TFileListBox::TFileListBox(QWidget* parent)
+    : QListWidget(parent), watcher_(new QFileSystemWatcher(this)), refresh_(new QTimer(this)) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setUniformItemSizes(true);
   connect(this, &QListWidget::itemDoubleClicked, this, [this] { emit DblClick(); });
+  refresh_->setSingleShot(true);
+  refresh_->setInterval(RefreshDelayMs);
+  connect(refresh_, &QTimer::timeout, this, [this] { Rebuild(); });
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, refresh_, qOverload<>(&QTimer::start));
 }
 
 void TFileListBox::SetDirectory(const QString& path) {
   directory_ = CleanAbsolute(path);
+  Watch();
+  Rebuild();
+}
+
+void TFileListBox::Watch() {
+  if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
+  // A folder that cannot be watched (too many watches, a file system without
+  // notifications) is still re-read whenever the list is shown.
+  if (!directory_.isEmpty()) watcher_->addPath(directory_);
+}
+
+void TFileListBox::showEvent(QShowEvent* event) {
+  QListWidget::showEvent(event);
   Rebuild();
 }
 
@@ -259,31 +278,38 @@ void TFileListBox::SetItemIndex(int row) {
 void TFileListBox::Update() { Rebuild(); }
 
 void TFileListBox::Rebuild() {
+  QStringList names;
+  if (!directory_.isEmpty()) {
+    QDir::Filters filters = QDir::Files;
+    if ((fileType_ & ftHidden) != 0) filters |= QDir::Hidden;
+    const QString folder = directory_ + QLatin1Char('/');
+    for (const QString& name : QDir(directory_).entryList(filters, QDir::NoSort)) {
+      // Regular files only (links to them included): a FIFO, socket or device is nothing
+      // to sum, and opening a FIFO would wait for a writer. Qt's Files lets through links
+      // whose target it cannot tell (/dev/stdin), so the system decides.
+      if (MatchesFileMask(name, mask_) && IsRegularFile(QFile::encodeName(folder + name).toStdString())) {
+        names << name;
+      }
+    }
+    std::sort(names.begin(), names.end(), LessByName);
+  }
+  // The same files: the list stays exactly as it is, scroll position and all.
+  QStringList shown;
+  for (int i = 0; i < count(); ++i) shown << item(i)->text();
+  if (names == shown) return;
+
   QStringList selected;
   for (const QListWidgetItem* it : selectedItems()) selected << it->text();
   const QString current = currentItem() ? currentItem()->text() : QString();
+  const int scrolled = verticalScrollBar()->value();
   clear();
-  if (directory_.isEmpty()) return;
-
-  QDir::Filters filters = QDir::Files;
-  if ((fileType_ & ftHidden) != 0) filters |= QDir::Hidden;
-  QStringList names;
-  const QString folder = directory_ + QLatin1Char('/');
-  for (const QString& name : QDir(directory_).entryList(filters, QDir::NoSort)) {
-    // Regular files only (links to them included): a FIFO, socket or device is nothing
-    // to sum, and opening a FIFO would wait for a writer. Qt's Files lets through links
-    // whose target it cannot tell (/dev/stdin), so the system decides.
-    if (MatchesFileMask(name, mask_) && IsRegularFile(QFile::encodeName(folder + name).toStdString())) {
-      names << name;
-    }
-  }
-  std::sort(names.begin(), names.end(), LessByName);
   for (const QString& name : names) {
     auto* it = new QListWidgetItem(name, this);
     if (itemHeight_ > 0) it->setSizeHint(QSize(0, itemHeight_));
     if (selected.contains(name)) it->setSelected(true);
     if (name == current) setCurrentItem(it, QItemSelectionModel::NoUpdate);
   }
+  verticalScrollBar()->setValue(scrolled);
 }
 
 // ---------------------------------------------------------------- filter box

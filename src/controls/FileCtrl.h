@@ -6,6 +6,8 @@
 #include "platform/Drives.h"
 
 #include <QComboBox>
+#include <QFileSystemWatcher>
+#include <QTimer>
 #include <QListWidget>
 #include <QStringList>
 #include <vector>
@@ -92,6 +94,7 @@ class TFileListBox : public QListWidget {
   Q_OBJECT
 public:
   explicit TFileListBox(QWidget* parent = nullptr);
+  static constexpr int RefreshDelayMs = 100;
 
   QString Directory() const { return directory_; }
   void SetDirectory(const QString& path);
@@ -109,7 +112,9 @@ public:
   QString FileName() const;
   // Makes the named file (a full path or a name in the folder) the current item.
   void SetFileName(const QString& path);
-  // Re-reads the folder, keeping the selection where the names still exist.
+  // Re-reads the folder, keeping the selection where the names still exist. The list
+  // also does so by itself when it is shown and, shortly after, when the folder changes
+  // on disk.
   void Update();
 
   int Count() const { return count(); }
@@ -123,8 +128,14 @@ public:
 signals:
   void DblClick();
 
+protected:
+  void showEvent(QShowEvent* event) override;
+
 private:
   void Rebuild();
+  void Watch();
+  QFileSystemWatcher* watcher_ = nullptr;
+  QTimer* refresh_ = nullptr;  // gathers a burst of changes into one re-read
   QString directory_;
   QString mask_ = QStringLiteral("*.*");
   unsigned fileType_ = ftNormal;

@@ -206,8 +206,9 @@ void TGradBtn::PaintCaption(QImage& image, int pressOffset) const {
   if (caption.isEmpty()) return;
   const QString shown = DisplayText(caption);
   const QFontMetrics fm(font());
-  const int x0 = (image.width() - fm.horizontalAdvance(shown)) / 2;
-  const int y0 = (image.height() - fm.height()) / 2;
+  // In the button's own units: an image at a higher pixel ratio draws the same text finer.
+  const int x0 = (width() - fm.horizontalAdvance(shown)) / 2;
+  const int y0 = (height() - fm.height()) / 2;
   // The measured box is the display text's; the caption itself is centred in it, so its
   // accelerator letter comes out underlined.
   const QSize box = fm.size(Qt::TextSingleLine | Qt::TextShowMnemonic, shown);
@@ -236,25 +237,35 @@ void TGradBtn::PaintCaption(QImage& image, int pressOffset) const {
   copy(fontColor_, 0);
 }
 
-void TGradBtn::paintEvent(QPaintEvent*) {
+QImage TGradBtn::RenderImage(qreal pixelRatio) {
   const int w = width();
   const int h = height();
-  if (w <= 0 || h <= 0) return;
-  // The image lives as long as the button and only follows its size.
+  if (w <= 0 || h <= 0) return {};
+  // The face follows the pixel rules in the button's own pixels; at a higher ratio it is
+  // enlarged pixel for pixel and only the caption is drawn at the finer resolution.
   if (bitmap_.size() != QSize(w, h)) bitmap_ = QImage(w, h, QImage::Format_RGB32);
-
   PaintGradient(bitmap_);
   const QRgb hilite = ColorToRGB(btnHiliteClr_, palette()).rgb();
   const QRgb shadow = ColorToRGB(btnShadowClr_, palette()).rgb();
   Frame3D(bitmap_, QRect(0, 0, w, h), raised_ ? hilite : shadow, raised_ ? shadow : hilite,
           btnFrameSize_);
-  PaintCaption(bitmap_, raised_ ? 0 : 1);
+  QImage image = pixelRatio == 1.0 ? bitmap_
+                                   : bitmap_.scaled(qRound(w * pixelRatio), qRound(h * pixelRatio),
+                                                    Qt::IgnoreAspectRatio, Qt::FastTransformation);
+  image.setDevicePixelRatio(pixelRatio);
+  PaintCaption(image, raised_ ? 0 : 1);
 
   if (!designing_ && showFocus_ && hasFocus()) {
     // A dotted focus rectangle that inverts what lies under it, every other pixel.
     const int l = 2, t = 2, r = w - 3, b = h - 3;
-    auto flip = [this](int x, int y) {
-      if (bitmap_.valid(x, y)) bitmap_.setPixel(x, y, bitmap_.pixel(x, y) ^ 0x00FFFFFFu);
+    auto flip = [&image, pixelRatio](int x, int y) {
+      const int x1 = static_cast<int>(x * pixelRatio), x2 = std::max(x1 + 1, static_cast<int>((x + 1) * pixelRatio));
+      const int y1 = static_cast<int>(y * pixelRatio), y2 = std::max(y1 + 1, static_cast<int>((y + 1) * pixelRatio));
+      for (int py = y1; py < y2; ++py) {
+        for (int px = x1; px < x2; ++px) {
+          if (image.valid(px, py)) image.setPixel(px, py, image.pixel(px, py) ^ 0x00FFFFFFu);
+        }
+      }
     };
     for (int x = l; x <= r; ++x) {
       if ((x + t) % 2 == 0) flip(x, t);
@@ -265,8 +276,12 @@ void TGradBtn::paintEvent(QPaintEvent*) {
       if (r != l && (r + y) % 2 == 0) flip(r, y);
     }
   }
+  return image;
+}
 
-  QPainter(this).drawImage(0, 0, bitmap_);
+void TGradBtn::paintEvent(QPaintEvent*) {
+  const QImage image = RenderImage(devicePixelRatioF());
+  if (!image.isNull()) QPainter(this).drawImage(0, 0, image);
 }
 
 // ------------------------------------------------------------------ input

@@ -59,6 +59,9 @@ public:
 
   // True while the button is up; false between a mouse press and its release.
   bool Raised() const { return raised_; }
+  // The face as painted at a device pixel ratio: the pixel rules hold in the button's
+  // own pixels, the caption is drawn at the full resolution (crisp at 2x).
+  QImage RenderImage(qreal pixelRatio);
   // The caption as drawn: accelerator ampersands removed, "&&" shown as one "&".
   static QString DisplayText(const QString& caption);
 

@@ -614,7 +614,7 @@ void TProgressCyl::Shade() {
   }
 }
 
-void TProgressCyl::DrawText() {
+void TProgressCyl::DrawText(QImage& target) {
   const int w = width(), h = height();
   const QString s = DisplayText();
   const QFontMetrics fm(font());
@@ -648,27 +648,29 @@ void TProgressCyl::DrawText() {
   };
 
   if (fontEffect_ == feInvert) {
-    if (invert_.size() != bitmap_.size()) invert_ = QImage(bitmap_.size(), QImage::Format_BGR888);
+    if (invert_.size() != target.size()) invert_ = QImage(target.size(), QImage::Format_BGR888);
+    invert_.setDevicePixelRatio(target.devicePixelRatio());
     invert_.fill(Qt::black);
     // Hard glyph edges, so every pixel is either inverted or left alone.
     QFont hard = font();
     hard.setStyleStrategy(QFont::NoAntialias);
     draw(invert_, hard, x, y, Qt::white);
-    for (int row = 0; row < h; ++row) {
-      uchar* dst = bitmap_.scanLine(row);
+    for (int row = 0; row < target.height(); ++row) {
+      uchar* dst = target.scanLine(row);
       const uchar* src = invert_.constScanLine(row);
-      for (int b = 0; b < 3 * w; ++b) dst[b] ^= src[b];
+      for (int b = 0; b < 3 * target.width(); ++b) dst[b] ^= src[b];
     }
     return;
   }
   if (fontEffect_ != feNone) {
-    draw(bitmap_, font(), x + shadowOffset_, y + shadowOffset_,
+    draw(target, font(), x + shadowOffset_, y + shadowOffset_,
          ColorToRGB(fontShadowColor_, palette()));
   }
-  draw(bitmap_, font(), x, y, fontColor_);
+  draw(target, font(), x, y, fontColor_);
 }
 
-void TProgressCyl::Render() {
+QImage TProgressCyl::RenderImage(qreal pixelRatio) {
+  if (!ready_ || !GeometryValid()) return {};
   const int w = width(), h = height();
   const int a = bevelWidth_ + borderWidth_, m = borderWidth_ + 2 * bevelWidth_;
   if (bitmap_.size() != size()) bitmap_ = QImage(size(), QImage::Format_BGR888);
@@ -684,11 +686,20 @@ void TProgressCyl::Render() {
   if (bevelOuter_ != bvNone) {
     Frame3D(bitmap_, QRect(0, 0, w, h), rgb(outerTopLeft_), rgb(outerBottomRight_), bevelWidth_);
   }
-  if (showText_) DrawText();
+  // The shading follows its pixel rules in the control's own pixels; at a higher ratio it
+  // is enlarged pixel for pixel and only the text is drawn at the finer resolution.
+  if (pixelRatio == 1.0) {
+    if (showText_) DrawText(bitmap_);
+    return bitmap_;
+  }
+  QImage image = bitmap_.scaled(qRound(w * pixelRatio), qRound(h * pixelRatio), Qt::IgnoreAspectRatio,
+                                Qt::FastTransformation);
+  image.setDevicePixelRatio(pixelRatio);
+  if (showText_) DrawText(image);
+  return image;
 }
 
 void TProgressCyl::paintEvent(QPaintEvent*) {
-  if (!ready_ || !GeometryValid()) return;
-  Render();
-  QPainter(this).drawImage(0, 0, bitmap_);
+  const QImage image = RenderImage(devicePixelRatioF());
+  if (!image.isNull()) QPainter(this).drawImage(0, 0, image);
 }

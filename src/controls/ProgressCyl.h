@@ -79,6 +79,11 @@ public:
   explicit TProgressCyl(QWidget* parent = nullptr);
   ~TProgressCyl() override;
 
+  // The bar as painted at a device pixel ratio: the shading's pixel rules hold in the
+  // control's own pixels, the text is drawn at the full resolution (crisp at 2x). Null
+  // while the control is not ready or too small for its frames.
+  QImage RenderImage(qreal pixelRatio);
+
   int Min() const { return min_; }
   void SetMin(int value);
   int Max() const { return max_; }
@@ -179,9 +184,8 @@ private:
   void SetFrameValue(int& field, int value);
   void SetBevelCut(TBevelCut& field, TBevelCut value);
   TFactors FactorsOf(TColor color, const TPCColorStyle& style) const;
-  void Render();
   void Shade();
-  void DrawText();
+  void DrawText(QImage& target);
   void ApplyPreset(TProEffect value);
 
   bool ready_ = false;

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <set>
 #include <thread>
@@ -20,8 +22,18 @@ extern char** environ;
 
 namespace {
 
-// Our files carry this prefix, so stale ones can be told from anybody else's.
-const std::string OurPrefix = "tallyra-shell-";
+// Earlier builds named their files with this prefix; all of them are ours to remove.
+const std::string OldPrefix = "tallyra-shell-";
+// Every file we write carries this mark, so ours can be told from an installed copy's.
+const std::string OurMark = "X-Tallyra-Association=true";
+const std::string OurXmlMark = "<!-- X-Tallyra-Association=true -->";
+
+std::string ReadWholeFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 bool IsPlaceholder(const std::string& arg) {
   return arg == "%1" || arg == "%L" || arg == "%l" || arg == "%V" || arg == "%v";
@@ -109,20 +121,22 @@ std::vector<std::pair<std::string, std::string>> VerbsOf(const TRegistryContents
   return verbs;
 }
 
-std::string DesktopEntry(const std::string& name, const std::string& command,
-                         const std::string& mimeType) {
+std::string SfvDesktopEntry(const std::string& command) {
   return "[Desktop Entry]\n"
          "Type=Application\n"
-         "Name=" + KeyFileEscape(name) + "\n"
+         "Name=Tallyra\n"
+         "GenericName=SFV checker\n"
+         "Comment=Check a set of files against its SFV file\n"
          "Exec=" + KeyFileEscape(ExecLineFromCommand(command)) + "\n"
-         "MimeType=" + mimeType + ";\n"
-         "NoDisplay=true\n"
-         "Terminal=false\n";
+         "MimeType=" + std::string(SfvMimeType) + ";\n"
+         "Terminal=false\n"
+         "Categories=Utility;Archiving;\n" +
+         OurMark + "\n";
 }
 
 std::string MimeDefinition(const std::string& mimeType, const std::string& extension,
                            const std::string& comment) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + OurXmlMark + "\n"
          "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
          "  <mime-type type=\"" + XmlEscape(mimeType) + "\">\n"
          "    <comment>" + XmlEscape(comment) + "</comment>\n"
@@ -130,6 +144,72 @@ std::string MimeDefinition(const std::string& mimeType, const std::string& exten
          "    <glob pattern=\"*." + XmlEscape(extension) + "\"/>\n"
          "  </mime-type>\n"
          "</mime-info>\n";
+}
+
+// "¤ Create SFV File ¤" as a menu shows it: the marks and their blanks left out.
+std::string VerbLabel(const std::string& verb) {
+  std::string label = verb;
+  for (const std::string mark : {"\xC2\xA4", "\xA4"}) {
+    for (std::size_t at = label.find(mark); at != std::string::npos; at = label.find(mark)) label.erase(at, mark.size());
+  }
+  const std::size_t b = label.find_first_not_of(' ');
+  const std::size_t e = label.find_last_not_of(' ');
+  return b == std::string::npos ? std::string() : label.substr(b, e - b + 1);
+}
+
+// A POSIX shell word.
+std::string ShellQuote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The context-menu files of one verb on one MIME type.
+void PlanContextMenus(TDesktopReflection& plan, const TDesktopHomes& homes, const std::string& mimeType,
+                      const std::string& verb, const std::string& command) {
+  const std::string label = VerbLabel(verb);
+  const std::string id = "tallyra-" + Slug(label);
+  const std::string exec = ExecLineFromCommand(command);
+  const std::string data = AddBackslash(homes.Data);
+  // KDE: a service menu. It is no application, so it can be no type's default.
+  plan.Files.push_back({data + "kio/servicemenus/" + id + ".desktop",
+                        "[Desktop Entry]\n"
+                        "Type=Service\n"
+                        "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\n"
+                        "MimeType=" + mimeType + ";\n"
+                        "Actions=" + Slug(label) + ";\n" +
+                        OurMark + "\n"
+                        "\n"
+                        "[Desktop Action " + Slug(label) + "]\n"
+                        "Name=" + KeyFileEscape(label) + "\n"
+                        "Exec=" + KeyFileEscape(exec) + "\n",
+                        true});
+  // GNOME Files: a script in the Scripts menu, given the selected paths.
+  std::string program = ProgramOfCommand(command);
+  std::string switchWord;
+  for (const std::string& word : {std::string(" /M "), std::string(" /C ")}) {
+    if (command.find(word, program.size()) != std::string::npos) switchWord = word.substr(1, 2);
+  }
+  plan.Files.push_back({data + "nautilus/scripts/" + label,
+                        "#!/bin/sh\n"
+                        "# " + OurMark + "\n"
+                        "[ $# -gt 0 ] || exit 0\n"
+                        "exec " + ShellQuote(program) + (switchWord.empty() ? "" : " " + switchWord) + " \"$1\"\n",
+                        true});
+  // Nemo: an action for the type.
+  plan.Files.push_back({data + "nemo/actions/" + id + ".nemo_action",
+                        "[Nemo Action]\n"
+                        "Name=" + label + "\n"
+                        "Comment=" + label + "\n"
+                        "Exec=" + ShellQuote(program) + (switchWord.empty() ? "" : " " + switchWord) + " %F\n"
+                        "Selection=s\n"
+                        "Mimetypes=" + mimeType + ";\n" +
+                        OurMark + "\n",
+                        false});
+}
+
+bool IsOurs(const std::string& path) {
+  return ReadWholeFileText(path).find("X-Tallyra-Association=true") != std::string::npos;
 }
 
 std::string FindOnPath(const std::string& program) {
@@ -148,20 +228,29 @@ std::string FindOnPath(const std::string& program) {
   return {};
 }
 
-void RemoveStale(const std::string& folder, const std::string& suffix,
-                 const std::set<std::string>& keep) {
+// Removes, in one folder, files of earlier builds and files of ours not planned now.
+void RemoveStale(const std::string& folder, const std::set<std::string>& keep) {
   std::error_code ec;
   std::filesystem::directory_iterator it(folder, ec);
   if (ec) return;
   for (const auto& entry : it) {
+    const std::string path = entry.path().string();
+    if (keep.count(path) != 0 || !entry.is_regular_file(ec)) continue;
     const std::string name = entry.path().filename().string();
-    if (name.compare(0, OurPrefix.size(), OurPrefix) != 0) continue;
-    if (name.size() < suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
-    if (keep.count(entry.path().string()) == 0) std::filesystem::remove(entry.path(), ec);
+    if (name.compare(0, OldPrefix.size(), OldPrefix) == 0 || IsOurs(path)) std::filesystem::remove(entry.path(), ec);
   }
 }
 
+bool IsEarlierBuildsId(const std::string& id) { return id.compare(0, OldPrefix.size(), OldPrefix) == 0; }
+
 }  // namespace
+
+std::string DesktopConfigHome() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && *xdg == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr ? home : "") + "/.config";
+}
 
 std::string DesktopDataHome() {
   const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -174,7 +263,8 @@ std::string RegistryStorePath(const std::string& dataHome) {
   return AddBackslash(dataHome) + "tallyra/classes.txt";
 }
 
-std::string ExecLineFromCommand(const std::string& command) {
+// The program part of a command and where its arguments begin.
+static std::pair<std::string, std::size_t> SplitCommand(const std::string& command) {
   std::size_t pos = 0;
   std::string program;
   if (!command.empty() && command[0] == '"') {
@@ -206,6 +296,11 @@ std::string ExecLineFromCommand(const std::string& command) {
     }
   }
 
+  return {program, pos};
+}
+
+std::string ExecLineFromCommand(const std::string& command) {
+  auto [program, pos] = SplitCommand(command);
   std::string exec = QuoteExecArgument(program);
   while (pos < command.size()) {
     while (pos < command.size() && (command[pos] == ' ' || command[pos] == '\t')) ++pos;
@@ -230,29 +325,29 @@ std::string ExecLineFromCommand(const std::string& command) {
   return exec;
 }
 
-TDesktopReflection PlanDesktopReflection(const TRegistryContents& contents, const std::string& dataHome) {
-  TDesktopReflection plan;
-  const std::string applications = AddBackslash(dataHome) + "applications/";
-  const std::string packages = AddBackslash(dataHome) + "mime/packages/";
+std::string ProgramOfCommand(const std::string& command) { return SplitCommand(command).first; }
 
-  for (const auto& [folded, key] : contents.Keys) {
-    if (folded.size() >= 2 && folded[0] == '.' && folded.find('\\') == std::string::npos) {
-      const std::string progId = contents.DefaultText(key.Path);
-      if (progId.empty() || contents.Find(progId) == nullptr) continue;
-      const std::string extension = folded.substr(1);
-      const std::string mimeType = "text/x-" + extension;
+bool IsInstalledProgram(const std::string& programPath) {
+  return FileExists(ExtractFilePath(programPath) + "../share/applications/" + DesktopEntryId);
+}
+
+TDesktopReflection PlanDesktopReflection(const TRegistryContents& contents, const TDesktopHomes& homes) {
+  TDesktopReflection plan;
+  const std::string data = AddBackslash(homes.Data);
+  const std::string progId = contents.DefaultText(".sfv");
+  std::string open;
+  for (const auto& [verb, command] : VerbsOf(contents, progId)) {
+    if (FoldRegistryPath(verb) == "open") open = command;
+  }
+  if (!progId.empty() && contents.Find(progId) != nullptr && !open.empty()) {
+    // An installed copy's own entry and MIME package stand; ours would only shadow them.
+    if (!IsInstalledProgram(ProgramOfCommand(open))) {
       std::string comment = contents.DefaultText(progId);
       if (comment.empty()) comment = progId;
-      plan.Files.push_back({packages + OurPrefix + Slug(extension) + ".xml",
-                            MimeDefinition(mimeType, extension, comment)});
-      for (const auto& [verb, command] : VerbsOf(contents, progId)) {
-        const std::string file = OurPrefix + Slug(extension) + "-" + Slug(verb) + ".desktop";
-        const bool open = FoldRegistryPath(verb) == "open";
-        plan.Files.push_back({applications + file, DesktopEntry(open ? contents.Find(progId)->Path : verb,
-                                                               command, mimeType)});
-        if (open) plan.Defaults.emplace_back(file, mimeType);
-      }
+      plan.Files.push_back({data + "mime/packages/tallyra.xml", MimeDefinition(SfvMimeType, "sfv", comment)});
+      plan.Files.push_back({data + "applications/" + DesktopEntryId, SfvDesktopEntry(open)});
     }
+    plan.Defaults.emplace_back(DesktopEntryId, SfvMimeType);
   }
   // A MIME type named as a top key: verbs for files the desktop already knows. The
   // top key itself need not be stored, only the verb's command below it.
@@ -262,33 +357,134 @@ TDesktopReflection PlanDesktopReflection(const TRegistryContents& contents, cons
     if (top.find('/') != std::string::npos) mimeOwners.emplace(FoldRegistryPath(top), top);
   }
   for (const auto& [folded, type] : mimeOwners) {
-    for (const auto& [verb, command] : VerbsOf(contents, type)) {
-      const std::string file = OurPrefix + Slug(type) + "-" + Slug(verb) + ".desktop";
-      plan.Files.push_back({applications + file, DesktopEntry(verb, command, type)});
-    }
+    for (const auto& [verb, command] : VerbsOf(contents, type)) PlanContextMenus(plan, homes, type, verb, command);
   }
   return plan;
 }
 
-bool ReflectIntoDesktop(const TRegistryContents& contents, const std::string& dataHome,
-                        IDesktopTools& tools) {
-  const TDesktopReflection plan = PlanDesktopReflection(contents, dataHome);
-  const std::string applications = AddBackslash(dataHome) + "applications";
-  const std::string mime = AddBackslash(dataHome) + "mime";
+std::string EditMimeAppsList(const std::string& text, const std::function<bool(const std::string&)>& drop,
+                             const std::vector<std::pair<std::string, std::string>>& defaults) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  std::vector<std::string> out;
+  std::string group;
+  std::set<std::string> placed;
+  auto defaultLine = [](const std::string& type, const std::string& id, const std::string& rest) {
+    return type + "=" + id + ";" + rest;
+  };
+  auto placeMissing = [&] {
+    if (group != "[Default Applications]") return;
+    // Before the blank lines that end the group.
+    auto at = out.end();
+    while (at != out.begin() && (at - 1)->empty()) --at;
+    for (const auto& [id, type] : defaults) {
+      if (placed.insert(type).second) at = out.insert(at, defaultLine(type, id, "")) + 1;
+    }
+  };
+  for (const std::string& line : lines) {
+    if (!line.empty() && line[0] == '[') {
+      placeMissing();
+      group = line;
+      out.push_back(line);
+      continue;
+    }
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos || line[0] == '#') {
+      out.push_back(line);
+      continue;
+    }
+    const std::string key = line.substr(0, eq);
+    std::string kept;
+    bool dropped = false;
+    std::size_t from = eq + 1;
+    while (from <= line.size()) {
+      std::size_t semi = line.find(';', from);
+      if (semi == std::string::npos) semi = line.size();
+      const std::string id = line.substr(from, semi - from);
+      bool ours = false;
+      for (const auto& [defaultId, type] : defaults) ours = ours || (group == "[Default Applications]" && key == type && id == defaultId);
+      if (!id.empty() && (drop(id) || ours)) {
+        dropped = true;
+      } else if (!id.empty()) {
+        kept += id + ";";
+      }
+      from = semi + 1;
+    }
+    bool isDefault = false;
+    for (const auto& [id, type] : defaults) {
+      if (group == "[Default Applications]" && key == type && placed.insert(type).second) {
+        out.push_back(defaultLine(type, id, kept));
+        isDefault = true;
+      }
+    }
+    if (isDefault) continue;
+    if (!dropped) {
+      out.push_back(line);  // untouched, as written
+    } else if (!kept.empty()) {
+      out.push_back(key + "=" + kept);
+    }
+  }
+  placeMissing();
+  bool anyMissing = false;
+  for (const auto& [id, type] : defaults) anyMissing = anyMissing || placed.count(type) == 0;
+  if (anyMissing) {
+    if (!out.empty() && !out.back().empty()) out.push_back("");
+    group = "[Default Applications]";
+    out.push_back(group);
+    placeMissing();
+  }
+  std::string result;
+  for (const std::string& line : out) result += line + "\n";
+  return result;
+}
+
+bool ReflectIntoDesktop(const TRegistryContents& contents, const TDesktopHomes& homes, IDesktopTools& tools) {
+  const TDesktopReflection plan = PlanDesktopReflection(contents, homes);
+  const std::string data = AddBackslash(homes.Data);
+  const std::string applications = data + "applications";
+  const std::string mime = data + "mime";
   bool allWritten = true;
   std::set<std::string> keep;
   for (const TDesktopFile& file : plan.Files) {
     keep.insert(file.Path);
     if (!ForceDirectories(ExtractFilePath(file.Path)) || ReplaceFileContents(file.Path, file.Contents) != 0) {
       allWritten = false;
+      continue;
+    }
+    if (file.Executable) {
+      const std::uint32_t mode = FileMode(file.Path).value_or(0644);
+      SetFileMode(file.Path, mode | 0111);
     }
   }
-  RemoveStale(applications, ".desktop", keep);
-  RemoveStale(mime + "/packages", ".xml", keep);
+  for (const std::string& folder : {applications, mime + "/packages", data + "kio/servicemenus",
+                                    data + "nautilus/scripts", data + "nemo/actions"}) {
+    RemoveStale(folder, keep);
+  }
+
+  // Defaults: ours set, earlier builds' entries gone from every list that names them.
+  const std::string configList = AddBackslash(homes.Config) + "mimeapps.list";
+  const struct {
+    std::string Path;
+    bool SetDefaults;
+  } lists[] = {{configList, true}, {applications + "/mimeapps.list", false}, {applications + "/mimeinfo.cache", false}};
+  for (const auto& list : lists) {
+    const bool exists = FileExists(list.Path);
+    if (!exists && (!list.SetDefaults || plan.Defaults.empty())) continue;
+    const std::string before = exists ? ReadWholeFileText(list.Path) : std::string();
+    const std::string after = EditMimeAppsList(before, &IsEarlierBuildsId,
+                                               list.SetDefaults ? plan.Defaults : decltype(plan.Defaults){});
+    if (after == before) continue;
+    if (!ForceDirectories(ExtractFilePath(list.Path)) || ReplaceFileContents(list.Path, after) != 0) allWritten = false;
+  }
 
   if (DirectoryExists(mime + "/packages")) tools.Run("update-mime-database", {mime});
   if (DirectoryExists(applications)) tools.Run("update-desktop-database", {applications});
-  for (const auto& [file, mimeType] : plan.Defaults) tools.Run("xdg-mime", {"default", file, mimeType});
   return allWritten;
 }
 

@@ -1,18 +1,24 @@
 #pragma once
 // Reflects the file-type store into the Linux desktop, so that what the registry object
-// registered takes effect the way a Windows registry entry would:
-//   ".ext" -> ProgId           a MIME definition "text/x-ext" for "*.ext", described by
-//                               ProgId's default value (mime/packages/tallyra-ext.xml)
-//   ProgId\shell\VERB\command  an application entry for that MIME type that runs the
-//                               command (applications/tallyra-ext-verb.desktop); the
-//                               "open" verb becomes the type's default application
-//   TYPE/SUB\shell\VERB\command  (a MIME type, as ".rar" reads on Linux) an "Open With"
-//                               entry named VERB for that type
-// Entries this program wrote before and that the store no longer asks for are removed.
-// Then update-mime-database, update-desktop-database and xdg-mime default run where
-// present. Called from the GUI thread when a registry object goes; blocking, quick.
+// registered takes effect the way a Windows registry entry would, in the desktop's own
+// terms:
+//   .sfv -> ProgId, ProgId\shell\open\command
+//       the desktop entry "tallyra.desktop" (Name Tallyra, GenericName "SFV checker")
+//       opens text/x-sfv files with that command and is their default (mimeapps.list).
+//       An installed copy (ExeDir/../share/applications/tallyra.desktop exists) brings
+//       the entry and the MIME package itself; a build folder or portable copy writes
+//       both under the data home, with the program's absolute path.
+//   TYPE/SUB\shell\VERB\command (a MIME type, as ".rar" reads on Linux)
+//       the verb in file managers' context menus only: a KDE service menu, a Nautilus
+//       script and a Nemo action, per user. Never an application entry for TYPE, so no
+//       archive's default opener changes.
+// What this program wrote before and the store no longer asks for goes, with the
+// defaults that named it (the "tallyra-shell-*" entries of earlier builds included).
+// Then update-mime-database and update-desktop-database run where present. Called from
+// the GUI thread when a registry object goes; blocking, quick.
 #include "platform/Registry.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,20 +49,44 @@ std::string RegistryStorePath(const std::string& dataHome);
 // first switch ("/X") or quoted argument.
 std::string ExecLineFromCommand(const std::string& command);
 
+struct TDesktopHomes {
+  std::string Data;    // $XDG_DATA_HOME: applications/, mime/, kio/, nautilus/, nemo/
+  std::string Config;  // $XDG_CONFIG_HOME: mimeapps.list
+};
+// $XDG_CONFIG_HOME, or ~/.config when it is unset or not absolute.
+std::string DesktopConfigHome();
+
 struct TDesktopFile {
   std::string Path;      // absolute
   std::string Contents;
+  bool Executable = false;
 };
 
 struct TDesktopReflection {
-  std::vector<TDesktopFile> Files;  // MIME definitions and application entries
-  std::vector<std::pair<std::string, std::string>> Defaults;  // entry file name, MIME type
+  std::vector<TDesktopFile> Files;  // what to write
+  std::vector<std::pair<std::string, std::string>> Defaults;  // desktop id, MIME type
 };
 
-// What the store asks of the desktop below a data home; writes nothing.
-TDesktopReflection PlanDesktopReflection(const TRegistryContents& contents, const std::string& dataHome);
+// The desktop id and MIME type of the SFV association.
+inline constexpr const char* DesktopEntryId = "tallyra.desktop";
+inline constexpr const char* SfvMimeType = "text/x-sfv";
 
-// Writes the planned files, removes stale ones of ours and runs the tools. False when a
-// file could not be written (the tools still run for what was written).
-bool ReflectIntoDesktop(const TRegistryContents& contents, const std::string& dataHome,
-                        IDesktopTools& tools);
+// The program part of a Windows-style command, found as ExecLineFromCommand finds it.
+std::string ProgramOfCommand(const std::string& command);
+
+// True when the program is an installed copy that brings its own desktop entry.
+bool IsInstalledProgram(const std::string& programPath);
+
+// What the store asks of the desktop; writes nothing.
+TDesktopReflection PlanDesktopReflection(const TRegistryContents& contents, const TDesktopHomes& homes);
+
+// A mimeapps.list (or mimeinfo.cache) with every desktop id that `drop` accepts taken out
+// of its lists (a key left with none goes), and each default (id, type) put first for
+// its type in [Default Applications]. Everything else stays as it was.
+std::string EditMimeAppsList(const std::string& text, const std::function<bool(const std::string&)>& drop,
+                             const std::vector<std::pair<std::string, std::string>>& defaults);
+
+// Writes the planned files, removes stale ones of ours with the defaults naming them,
+// sets the defaults and runs the tools. False when a file could not be written (the
+// tools still run for what was written).
+bool ReflectIntoDesktop(const TRegistryContents& contents, const TDesktopHomes& homes, IDesktopTools& tools);

@@ -14,15 +14,15 @@ std::string DesktopMimeTypeOfExtension(const std::string& extension) {
 }
 
 std::unique_ptr<IRegistry> CreateDesktopRegistry() {
-  const std::string dataHome = DesktopDataHome();
+  const TDesktopHomes homes{DesktopDataHome(), DesktopConfigHome()};
   return std::make_unique<TFileRegistry>(
-      RegistryStorePath(dataHome), &DesktopMimeTypeOfExtension,
-      [dataHome](const TRegistryContents& contents) {
+      RegistryStorePath(homes.Data), &DesktopMimeTypeOfExtension,
+      [homes](const TRegistryContents& contents) {
         TSpawnDesktopTools tools;
         // The store itself was written; a desktop folder we may not write to only
         // delays the effect, so this is a note, not an error.
-        if (!ReflectIntoDesktop(contents, dataHome, tools)) {
-          std::fprintf(stderr, "tallyra: could not write every desktop file below %s\n", dataHome.c_str());
+        if (!ReflectIntoDesktop(contents, homes, tools)) {
+          std::fprintf(stderr, "tallyra: could not write every desktop file below %s\n", homes.Data.c_str());
         }
       });
 }

@@ -1,10 +1,12 @@
 #include "platform/Drives.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -100,4 +102,15 @@ TDriveInfo DriveOfPath(const std::vector<TDriveInfo>& drives, const std::string&
     if (holds && d.Root.size() >= best.Root.size()) best = d;
   }
   return best;
+}
+
+std::optional<bool> PathIsOnReadOnlyMount(const std::string& path) {
+  std::string probe = path.empty() ? std::string("/") : path;
+  for (;;) {
+    struct statvfs info {};
+    if (::statvfs(probe.c_str(), &info) == 0) return (info.f_flag & ST_RDONLY) != 0;
+    if (errno != ENOENT || probe == "/") return std::nullopt;
+    const size_t slash = probe.find_last_of('/', probe.size() > 1 ? probe.size() - 2 : 0);
+    probe = slash == std::string::npos || slash == 0 ? std::string("/") : probe.substr(0, slash);
+  }
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,3 +27,8 @@ TDriveType DriveTypeOf(const std::string& fileSystem);
 // The drive whose mount holds the path: the longest mount point that is a prefix of it.
 // Nothing (an empty Root) when no drive matches.
 TDriveInfo DriveOfPath(const std::vector<TDriveInfo>& drives, const std::string& path);
+
+// Asks the file system itself whether the path (or, when it does not exist yet, its nearest
+// existing folder) is on a read-only mount: for when no mount in the table holds it (a chroot,
+// a mount namespace). Nothing when the file system cannot be asked.
+std::optional<bool> PathIsOnReadOnlyMount(const std::string& path);

@@ -31,8 +31,16 @@ TProgramPaths ProgramPathsFor(const std::string& exeName) {
   paths.ExeName = exeName;
   paths.ExeDir = ExtractFilePath(exeName);
   if (paths.ExeDir.size() > 1) paths.ExeDir.pop_back();
-  paths.DataDir = access(paths.ExeDir.c_str(), W_OK) == 0 ? paths.ExeDir : ConfigHome() + "/tallyra";
+  const bool own = !IsInstalledLayout(paths.ExeDir) && access(paths.ExeDir.c_str(), W_OK) == 0;
+  paths.DataDir = own ? paths.ExeDir : ConfigHome() + "/tallyra";
   return paths;
+}
+
+bool IsInstalledLayout(const std::string& exeDir) {
+  // What the install step puts beside PREFIX/bin and a build or portable copy lacks. Both
+  // count, so a copy with one of them removed still keeps its files out of PREFIX/bin.
+  const std::string prefix = AddBackslash(exeDir) + "../";
+  return FileExists(prefix + "lib/tallyra/libunrar.so") || FileExists(prefix + "share/applications/tallyra.desktop");
 }
 
 TProgramPaths ResolveProgramPaths() {

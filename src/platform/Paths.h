@@ -17,9 +17,14 @@ struct TProgramPaths {
 };
 
 // The running program's paths. The data folder is the program's folder when the
-// user may write there (a portable copy, the build tree), else
-// $XDG_CONFIG_HOME/tallyra (default ~/.config/tallyra).
+// user may write there (a portable copy, the build tree) and the program is not an
+// installed copy, else $XDG_CONFIG_HOME/tallyra (default ~/.config/tallyra).
 TProgramPaths ResolveProgramPaths();
+
+// True when exeDir is PREFIX/bin of an installed copy: PREFIX/lib/tallyra/libunrar.so or
+// PREFIX/share/applications/tallyra.desktop exists. Root may write /usr/bin, yet an
+// installed program must keep its files in the user's configuration folder.
+bool IsInstalledLayout(const std::string& exeDir);
 
 // The same rule for a given program file, for tests and tools.
 TProgramPaths ProgramPathsFor(const std::string& exeName);

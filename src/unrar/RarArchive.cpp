@@ -1,5 +1,6 @@
 #include "unrar/RarArchive.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
 
@@ -12,8 +13,10 @@ struct TRarArchive::TVolume {
   std::unique_ptr<TByteSource> Source;
   TRarBlockReader Reader;
   std::string NamingBase;  // the name the next volume's name is derived from
-  TVolume(std::string path, std::unique_ptr<TByteSource> source)
-      : Path(std::move(path)), Source(std::move(source)), Reader(*Source), NamingBase(Path) {}
+  TVolume(std::string path, std::unique_ptr<TByteSource> source, TRarKeyCache& keys)
+      : Path(std::move(path)), Source(std::move(source)), Reader(*Source), NamingBase(Path) {
+    Reader.SetHeaderKeys(&keys);
+  }
 };
 
 namespace {
@@ -74,7 +77,7 @@ std::unique_ptr<TRarArchive> TRarArchive::OpenMemory(const void* data, size_t si
 
 int TRarArchive::OpenFirst(std::unique_ptr<TByteSource> source, const std::string& path) {
   if (auto* file = dynamic_cast<TFileSource*>(source.get())) SeenVolumes.insert(file->Identity());
-  Volume = std::make_unique<TVolume>(path, std::move(source));
+  Volume = std::make_unique<TVolume>(path, std::move(source), Keys);
   int rc = Volume->Reader.Open();
   FirstMarkerAtStart = Volume->Reader.MarkerPos() == 0 && !Volume->Reader.IsRar5();
   FirstVolumePath = path;
@@ -116,7 +119,7 @@ int TRarArchive::ChangeVolume() {
   if (!source) return ERAR_EOPEN;
   // A name that leads back to a volume already read would go round for ever.
   if (!SeenVolumes.insert(source->Identity()).second) return ERAR_EOPEN;
-  auto volume = std::make_unique<TVolume>(next, std::move(source));
+  auto volume = std::make_unique<TVolume>(next, std::move(source), Keys);
   // Later names follow the set's own naming, also when this volume was found under another name.
   volume->NamingBase = renamed ? expected : next;
   if (volume->Reader.Open() != ERAR_SUCCESS) return ERAR_BAD_ARCHIVE;
@@ -159,6 +162,8 @@ int TRarArchive::NextEntry(TRarEntry& entry) {
         }
         return ERAR_END_ARCHIVE;
       case TRarBlockKind::EncryptedHeaders:
+      case TRarBlockKind::WrongPassword:
+        // Either way the headers stay closed; nothing garbled is ever reported as an entry.
         return ERAR_MISSING_PASSWORD;
       case TRarBlockKind::Broken:
         return ERAR_BAD_ARCHIVE;
@@ -219,10 +224,17 @@ int TRarArchive::ReadHeader(TRarEntryHeader& header, std::string& volumeName) {
   return rc;
 }
 
-bool TRarArchive::Decodable(const TRarEntry& e) {
+TRarArchive::TRoute TRarArchive::Route(const TRarEntry& e) const {
   const TRarEntryHeader& h = e.Header;
-  return !h.IsDirectory() && !h.Encrypted() && e.Status == ERAR_SUCCESS && h.UnpVer <= 36 &&
-         h.Method <= RarMethodStore + 5 && (h.Method == RarMethodStore || h.UnpVer >= 20);
+  if (h.IsDirectory()) return TRoute::Folder;
+  // libunarr unpacks RAR 2.0 to 2.9 compression (unpack versions 20 to 36); RAR 1.5
+  // compression, RAR 5 and methods past "best" have no decoder here yet.
+  const bool stored = h.Method == RarMethodStore;
+  if (h.UnpVer == RarVersion5 || h.UnpVer > 36 || h.Method > RarMethodStore + 5 || (!stored && h.UnpVer < 20))
+    return TRoute::Unsupported;
+  if (h.Encrypted()) return TRoute::Encrypted;
+  if (Solid) return TRoute::UnarrSolid;
+  return stored ? TRoute::Copy : TRoute::Unarr;
 }
 
 int TRarArchive::ProcessFile(int operation, const char* destPath, const char* destName) {
@@ -242,63 +254,85 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   std::string target;
   if (operation == RAR_EXTRACT) {
     target = destName && *destName ? std::string(destName) : JoinInside(destPath ? destPath : "", h.Name);
-    if (target.empty()) return ERAR_ECREATE;
+    if (target.empty()) {
+      LastOutputError = EINVAL;
+      return ERAR_ECREATE;
+    }
   }
-  if (h.IsDirectory()) {
+  const TRoute route = Route(entry);
+  if (route == TRoute::Folder) {
     if (operation == RAR_EXTRACT) {
-      if (!MakeFolders(target)) return ERAR_ECREATE;
-      ApplyTimeAndAttributes(target, h.FileTime, h.Attr, true);
+      if (!MakeFolders(target)) {
+        LastOutputError = errno;
+        return ERAR_ECREATE;
+      }
+      ApplyTimeAndAttributes(target, h, true);
     }
     return rc;
   }
   if (rc != ERAR_SUCCESS) return rc;
-  if (h.UnpVer == RarVersion5) return ERAR_UNKNOWN_FORMAT;
-  if (h.Encrypted()) {
+  if (route == TRoute::Unsupported) return ERAR_UNKNOWN_FORMAT;
+  if (route == TRoute::Encrypted) {
     // The entry stays current, so that the caller may try again with another password.
     HaveCurrent = true;
-    return Password.empty() ? ERAR_MISSING_PASSWORD : ERAR_BAD_DATA;
+    return Keys.HasPassword() ? ERAR_BAD_DATA : ERAR_MISSING_PASSWORD;
   }
-  if (!Decodable(entry)) return ERAR_UNKNOWN_FORMAT;
   std::string tempFolder = operation == RAR_EXTRACT ? FolderOf(target) : TempFolder();
-  return Unpack(entry, solidIndex, operation, target, tempFolder);
+  return Unpack(entry, route, solidIndex, operation, target, tempFolder);
 }
 
-int TRarArchive::Unpack(const TRarEntry& entry, size_t solidIndex, int operation, const std::string& target,
-                        const std::string& tempFolder) {
+int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation,
+                        const std::string& target, const std::string& tempFolder) {
   TOutputFile out;
-  if (operation == RAR_EXTRACT)
-    if (int rc = out.Create(target)) return rc;
+  if (operation == RAR_EXTRACT) {
+    if (int rc = out.Create(target)) {
+      LastOutputError = out.Error();
+      return rc;
+    }
+  }
   TEntrySink sink(ProcessDataProc, operation == RAR_EXTRACT ? &out : nullptr);
-  int rc = Decode(entry, solidIndex, sink, tempFolder);
+  int rc = Decode(entry, route, solidIndex, sink, tempFolder);
   if (rc == ERAR_SUCCESS && sink.Count != entry.Header.UnpSize) rc = ERAR_BAD_DATA;
-  if (rc != ERAR_SUCCESS) return rc;  // the partial file goes with `out`
-  if (operation == RAR_EXTRACT)
-    if (int closed = out.Finish(entry.Header.FileTime, entry.Header.Attr)) return closed;
+  if (rc == ERAR_SUCCESS && operation == RAR_EXTRACT) rc = out.Finish(entry.Header);
+  if (rc == ERAR_EWRITE || rc == ERAR_ECLOSE) LastOutputError = out.Error() ? out.Error() : errno;
+  if (rc != ERAR_SUCCESS) return rc;  // a partial file goes with `out`
   // A complete file whose CRC fails is kept: it is all the archive has, and the caller is told.
   return sink.Crc == entry.WholeCrc ? ERAR_SUCCESS : ERAR_BAD_DATA;
 }
 
-int TRarArchive::Decode(const TRarEntry& entry, size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder) {
-  if (!Solid) {
-    if (entry.Header.Method == RarMethodStore) return CopyStored(entry, *this, sink);
-    const TRarEntryHeader& h = entry.Header;
-    // A big entry of a plain archive file is read where it lies: copying it first would double
-    // the reading for nothing. Volumes, stubs and old commented headers take the image.
-    if (!InMemory && entry.Parts.size() == 1 && h.PackSize > TUnarrSession::MemoryLimit && FirstMarkerAtStart &&
-        !(Volume->Reader.MainFlags() & RarMainVolume) && !(h.Flags & RarFileComment) && entry.VolumeName == FirstVolumePath) {
-      TUnarrSession direct;
-      int rc = direct.ExtractInPlace(entry.VolumeName, h.HeaderPos, h.UnpSize, sink);
-      if (rc != TUnarrSession::NotInPlace) return rc;
+int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex, IUnpackSink& sink,
+                        const std::string& tempFolder) {
+  const TRarEntryHeader& h = entry.Header;
+  switch (route) {
+    case TRoute::Copy: {
+      TPartsInput input(entry.Parts, *this);
+      return CopyStored(input, h.UnpSize, sink);
     }
-    TUnarrSession session;
-    if (int rc = session.Build({&entry}, false, *this, tempFolder)) return rc;
-    return session.Extract(0, sink);
+    case TRoute::Unarr: {
+      // A big entry of a plain archive file is read where it lies: copying it first would double
+      // the reading for nothing. Volumes, stubs and old commented headers take the image.
+      if (!InMemory && entry.Parts.size() == 1 && h.PackSize > TUnarrSession::MemoryLimit && FirstMarkerAtStart &&
+          !(Volume->Reader.MainFlags() & RarMainVolume) && !(h.Flags & RarFileComment) &&
+          entry.VolumeName == FirstVolumePath) {
+        TUnarrSession direct;
+        int rc = direct.ExtractInPlace(entry.VolumeName, h.HeaderPos, h.UnpSize, sink);
+        if (rc != TUnarrSession::NotInPlace) return rc;
+      }
+      TUnarrSession session;
+      if (int rc = session.Build({&entry}, false, *this, tempFolder)) return rc;
+      return session.Extract(0, sink);
+    }
+    case TRoute::UnarrSolid: return DecodeSolid(solidIndex, sink, tempFolder);
+    default: return ERAR_UNKNOWN_FORMAT;
   }
+}
+
+int TRarArchive::DecodeSolid(size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder) {
   if (!SolidSession) {
     std::vector<const TRarEntry*> decodable;
     SolidImageIndex.assign(SolidEntries.size(), -1);
     for (size_t i = 0; i < SolidEntries.size(); ++i) {
-      if (!Decodable(SolidEntries[i])) continue;
+      if (SolidEntries[i].Status != ERAR_SUCCESS || Route(SolidEntries[i]) != TRoute::UnarrSolid) continue;
       SolidImageIndex[i] = long(decodable.size());
       decodable.push_back(&SolidEntries[i]);
     }

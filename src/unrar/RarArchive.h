@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "unrar/RarBlocks.h"
+#include "unrar/RarCrypt.h"
 #include "unrar/RarUnpack.h"
 #include "unrar/unrar.h"
 
@@ -27,7 +28,10 @@ class TRarArchive : private TSourceProvider {
 
   void SetChangeVolProc(CHANGEVOLPROC proc) { ChangeVolProc = proc; }
   void SetProcessDataProc(PROCESSDATAPROC proc) { ProcessDataProc = proc; }
-  void SetPassword(const char* password) { Password = password ? password : ""; }
+  // Also opens encrypted headers: set it before the first ReadHeader of such an archive.
+  void SetPassword(const char* password) { Keys.SetPassword(password); }
+  // The system's error code of the last output file that could not be created or written.
+  int OutputError() const { return LastOutputError; }
 
  private:
   struct TVolume;
@@ -41,10 +45,22 @@ class TRarArchive : private TSourceProvider {
   int CollectParts(TRarEntry& entry);
   int ChangeVolume();
   int ReadAhead();  // solid sets: every entry up front, so the decoder runs once in order
-  int Unpack(const TRarEntry& entry, size_t solidIndex, int operation, const std::string& target,
+  // How an entry's packed data becomes its bytes. Every decision about that is taken in Route;
+  // Decode carries it out.
+  enum class TRoute {
+    Folder,       // nothing to unpack
+    Encrypted,    // no decryptor yet
+    Unsupported,  // a method or version nobody here unpacks
+    Copy,         // stored data, copied from its parts
+    Unarr,        // compressed data of a plain archive, one entry at a time
+    UnarrSolid,   // compressed or stored data of a solid set, unpacked in one pass in order
+  };
+  TRoute Route(const TRarEntry& entry) const;
+  int Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation, const std::string& target,
              const std::string& tempFolder);
-  int Decode(const TRarEntry& entry, size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder);
-  static bool Decodable(const TRarEntry& entry);
+  int Decode(const TRarEntry& entry, TRoute route, size_t solidIndex, IUnpackSink& sink,
+             const std::string& tempFolder);
+  int DecodeSolid(size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder);
 
   std::unique_ptr<TVolume> Volume;
   std::map<std::string, std::unique_ptr<TByteSource>> Sources;  // volumes whose data an entry needs
@@ -68,5 +84,6 @@ class TRarArchive : private TSourceProvider {
 
   CHANGEVOLPROC ChangeVolProc = nullptr;
   PROCESSDATAPROC ProcessDataProc = nullptr;
-  std::string Password;
+  TRarKeyCache Keys;  // the password and the keys derived from it, wiped with the handle
+  int LastOutputError = 0;
 };

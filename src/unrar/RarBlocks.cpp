@@ -1,6 +1,7 @@
 #include "unrar/RarBlocks.h"
 
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "unrar/RarCrc.h"
@@ -17,11 +18,11 @@ constexpr uint8_t TypeMain = 0x73, TypeFile = 0x74, TypeEnd = 0x7B, TypeService 
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
+}  // namespace
+
 bool HeaderCrcMatches(const uint8_t* header, size_t crcEnd) {
   return (RarCrc32(0, header + 2, crcEnd - 2) & 0xFFFF) == Get16(header);
 }
-
-}  // namespace
 
 bool TRarBlockReader::TryMainHeader4(uint64_t at) {
   uint8_t head[13];
@@ -67,23 +68,36 @@ int TRarBlockReader::Open() {
 
 TRarBlock TRarBlockReader::Next() { return Rar5 ? Next5() : Next4(); }
 
+bool TRarBlockReader::ReadHeader4(std::vector<uint8_t>& header, uint64_t& stored, TRarBlockKind& failure) {
+  failure = TRarBlockKind::Broken;
+  if (!HeadersEncrypted) {
+    uint8_t head[7];
+    if (Source.ReadAt(Pos, head, 7) != 7) return false;
+    uint16_t headSize = Get16(head + 5);
+    if (headSize < 7) return false;
+    header.resize(headSize);
+    if (Source.ReadAt(Pos, header.data(), headSize) != headSize) return false;
+    stored = headSize;
+    return true;
+  }
+  return Keys->OpenHeader4(Source, Pos, header, stored, failure);
+}
+
 TRarBlock TRarBlockReader::Next4() {
   TRarBlock block;
   uint64_t size = Source.Size();
-  if (HeadersEncrypted) {
+  if (HeadersEncrypted && !(Keys && Keys->CanOpenHeaders())) {
     block.Kind = TRarBlockKind::EncryptedHeaders;
     return block;
   }
   if (Pos >= size) return block;  // Eof
-  uint8_t head[7];
+  std::vector<uint8_t> header;
+  uint64_t stored = 0;
+  if (!ReadHeader4(header, stored, block.Kind)) return block;
   block.Kind = TRarBlockKind::Broken;
-  if (Source.ReadAt(Pos, head, 7) != 7) return block;
-  uint16_t flags = Get16(head + 3);
-  uint16_t headSize = Get16(head + 5);
-  block.Type = head[2];
-  if (headSize < 7) return block;
-  std::vector<uint8_t> header(headSize);
-  if (Source.ReadAt(Pos, header.data(), headSize) != headSize) return block;
+  uint16_t flags = Get16(&header[3]);
+  uint16_t headSize = uint16_t(header.size());
+  block.Type = header[2];
 
   uint64_t dataSize = 0;
   bool hasFileLayout = block.Type == TypeFile || block.Type == TypeService;
@@ -99,7 +113,7 @@ TRarBlock TRarBlockReader::Next4() {
     dataSize = Get32(&header[7]);
   }
   uint64_t headerPos = Pos;
-  uint64_t dataPos = Pos + headSize;
+  uint64_t dataPos = Pos + stored;
   // Sizes near 2^64 would wrap; such a block simply runs past the end of the volume.
   Pos = dataSize > size ? size + 1 : dataPos + dataSize;
 
@@ -131,12 +145,39 @@ TRarBlock TRarBlockReader::Next4() {
     e.UnpSize |= uint64_t(Get32(&header[36])) << 32;
     namePos = 40;
   }
-  if (namePos + nameSize > headSize) return block;  // Broken
+  size_t nameEnd = namePos + nameSize;
+  if (nameEnd > headSize) return block;  // Broken
   const uint8_t* name = &header[namePos];
   e.Name = NormalizeRarName((flags & RarFileUnicode) ? DecodeRarUnicodeName(name, nameSize)
                                                      : DecodeRarPlainName(name, nameSize, e.HostOS));
   // A file header carrying an old-style comment is checksummed up to the end of its name.
-  e.HeaderCrcOk = HeaderCrcMatches(header.data(), (flags & RarFileComment) ? namePos + nameSize : headSize);
+  e.HeaderCrcOk = HeaderCrcMatches(header.data(), (flags & RarFileComment) ? nameEnd : headSize);
+  if ((flags & RarFileSalt) && nameEnd + RarSaltSize <= headSize) {
+    e.Salt.emplace();
+    std::memcpy(e.Salt->data(), &header[nameEnd], RarSaltSize);
+  }
   block.Kind = TRarBlockKind::File;
   return block;
+}
+
+uint32_t ReportedAttributes(const TRarEntryHeader& h) {
+  if (h.HostOS != RarHostUnix) return h.Attr;
+  // The folder bit comes from the file type alone: permission bits of a mode read as DOS
+  // attributes would make folders of files (0644 has 0x04 "system", 0664 has 0x10 "folder").
+  uint32_t attr = (h.Attr & 0xF000) == 0x4000 ? 0x10 : 0x20;
+  if (!(h.Attr & 0200)) attr |= 0x01;
+  return attr;
+}
+
+int64_t DosTimeToUnix(uint32_t dos) {
+  if (dos == 0) return -1;
+  struct tm t {};
+  t.tm_year = int(dos >> 25) + 80;
+  t.tm_mon = int((dos >> 21) & 15) - 1;
+  t.tm_mday = int((dos >> 16) & 31);
+  t.tm_hour = int((dos >> 11) & 31);
+  t.tm_min = int((dos >> 5) & 63);
+  t.tm_sec = int(dos & 31) * 2;
+  t.tm_isdst = -1;
+  return int64_t(mktime(&t));
 }

@@ -2,10 +2,15 @@
 // (RAR 1.5-4.x fully, RAR 5 far enough to list entries). Works on any TByteSource, so the same
 // code reads volume files and memory images.
 #pragma once
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "unrar/RarSource.h"
+
 
 // File header flags (RAR 1.5-4.x layout; RAR 5 headers are mapped onto it).
 enum : uint16_t {
@@ -31,6 +36,7 @@ enum : uint16_t {
 
 enum : uint16_t { RarEndNextVolume = 0x0001 };
 
+constexpr size_t RarSaltSize = 8;  // RAR 2.9-4.x file and header salt
 constexpr uint8_t RarMethodStore = 0x30;
 constexpr uint8_t RarVersion5 = 50;
 
@@ -48,6 +54,9 @@ struct TRarEntryHeader {
   uint32_t Attr = 0;
   std::string Name;  // UTF-8, '/' between folders
   bool HeaderCrcOk = true;
+  std::optional<std::array<uint8_t, 8>> Salt;  // RAR 2.9-4.x: the salt of an encrypted entry's key
+  uint8_t HashType = 1;  // RAR_HASH_ of unrar.h: what checks the unpacked data
+  uint8_t Hash[32] = {};  // the BLAKE2sp digest when HashType says so
 
   bool IsDirectory() const { return (Flags & RarFileDirectoryMask) == RarFileDirectoryMask; }
   bool SplitBefore() const { return Flags & RarFileSplitBefore; }
@@ -61,7 +70,11 @@ enum class TRarBlockKind {
   Skipped,           // any other block, passed over
   Eof,               // the volume ends at a block boundary
   Broken,            // truncated or malformed header
-  EncryptedHeaders,  // the rest cannot be read without decrypting
+  EncryptedHeaders,  // the rest cannot be read without decrypting, and no password is set
+  // RAR 4: an encrypted header whose salt no password has opened yet does not decrypt to a valid
+  // header with the password set (a wrong password; the format cannot tell it from a damaged
+  // header). Nothing was consumed, so another password may be tried.
+  WrongPassword,
 };
 
 struct TRarBlock {
@@ -69,6 +82,21 @@ struct TRarBlock {
   uint8_t Type = 0;
   uint16_t EndFlags = 0;
   TRarEntryHeader Entry;
+};
+
+// Opens the encrypted headers of RAR 2.9-4.x archives for the block layer. The archive's key
+// cache implements it, so the block layer (which the extractor component links too) holds no
+// cipher of its own.
+class IHeaderKeys {
+ public:
+  virtual ~IHeaderKeys() = default;
+  // A password is set, or a key has already opened headers of this archive.
+  virtual bool CanOpenHeaders() const = 0;
+  // Reads and decrypts the RAR 4 header at `pos` (its salt, then the header padded to 16 bytes)
+  // into `header`, sized to the header's own size; `stored` is what it takes in the volume. On
+  // false, `failure` says why: Broken, EncryptedHeaders (no password) or WrongPassword.
+  virtual bool OpenHeader4(TByteSource& source, uint64_t pos, std::vector<uint8_t>& header, uint64_t& stored,
+                           TRarBlockKind& failure) = 0;
 };
 
 class TRarBlockReader {
@@ -80,6 +108,10 @@ class TRarBlockReader {
   int Open();
   TRarBlock Next();
 
+  // The keys (and the password) for encrypted headers; they belong to the archive and may get
+  // their password after Open. Without them, encrypted headers stop at EncryptedHeaders.
+  void SetHeaderKeys(IHeaderKeys* keys) { Keys = keys; }
+
   bool IsRar5() const { return Rar5; }
   uint16_t MainFlags() const { return Main; }
   bool MainCrcOk() const { return MainOk; }
@@ -90,6 +122,9 @@ class TRarBlockReader {
   bool TryMainHeader4(uint64_t at);
   bool TryMainHeader5(uint64_t at);
   TRarBlock Next4();
+  // RAR 4: the header at Pos, decrypted when the headers are; `stored` is what it takes in the
+  // volume (salt and padding included).
+  bool ReadHeader4(std::vector<uint8_t>& header, uint64_t& stored, TRarBlockKind& failure);
   TRarBlock Next5();
   // Reads a RAR 5 header at Pos: its type, flags and body bounds; false when malformed.
   struct THeader5;
@@ -102,7 +137,21 @@ class TRarBlockReader {
   bool MainOk = true;
   bool Rar5 = false;
   bool HeadersEncrypted = false;
+  IHeaderKeys* Keys = nullptr;
 };
+
+// Whether a RAR 4 header's stored checksum (the low 16 bits of the CRC-32 from its type byte
+// up to crcEnd) matches.
+bool HeaderCrcMatches(const uint8_t* header, size_t crcEnd);
+
+// The attributes the header records report: a Unix mode becomes 0x10 (folder) or 0x20, plus
+// 0x01 when the owner may not write; other hosts' attributes are reported as stored.
+uint32_t ReportedAttributes(const TRarEntryHeader& header);
+
+constexpr uint8_t RarHostUnix = 3;
+
+// The Unix time of a DOS date and time (local time); -1 for none (0) or one mktime refuses.
+int64_t DosTimeToUnix(uint32_t dosTime);
 
 // DOS date and time (local time) of a Unix time.
 uint32_t UnixTimeToDos(int64_t unixTime);

@@ -147,6 +147,7 @@ TRarBlock TRarBlockReader::Next5() {
                      ((h.Flags & 0x10) ? RarFileSplitAfter : 0));
   e.HostOS = hostOS == 1 ? 3 : 2;
   e.FileCRC = crc;
+  e.HashType = (fileFlags & 0x04) ? 1 : 0;  // RAR_HASH_CRC32 or none
   e.FileTime = (fileFlags & 0x02) ? UnixTimeToDos(mtime) : 0;
   e.UnpVer = RarVersion5;
   e.Method = uint8_t(RarMethodStore + ((compression >> 7) & 7));

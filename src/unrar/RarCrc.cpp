@@ -39,3 +39,5 @@ uint32_t RarCrc32(uint32_t crc, const void* data, size_t size) {
   while (size--) crc = t[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
+
+uint32_t RarCrcTableEntry(uint8_t index) { return Tables().T[0][index]; }

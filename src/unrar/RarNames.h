@@ -14,7 +14,6 @@ std::string DecodeRarPlainName(const uint8_t* field, size_t size, unsigned hostO
 
 bool IsValidUtf8(const std::string& text);
 std::string Cp437ToUtf8(const std::string& text);
-void AppendUtf8(std::string& out, uint32_t codePoint);
 
 // Backslashes become '/', control characters '_'.
 std::string NormalizeRarName(std::string name);

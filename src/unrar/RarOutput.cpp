@@ -38,7 +38,11 @@ std::string FolderOf(const std::string& path) {
 bool MakeFolders(const std::string& path) {
   if (path.empty()) return true;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
+  }
   std::string parent = FolderOf(path);
   if (!parent.empty() && parent != path && !MakeFolders(parent)) return false;
   return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
@@ -46,12 +50,23 @@ bool MakeFolders(const std::string& path) {
 
 int TOutputFile::Create(const std::string& path) {
   Discard();
-  if (path.empty()) return ERAR_ECREATE;
-  MakeFolders(FolderOf(path));
+  LastError = 0;
+  if (path.empty()) {
+    LastError = EINVAL;
+    return ERAR_ECREATE;
+  }
+  // A folder that cannot be made is the reason the file cannot be, not the ENOENT that follows.
+  if (!MakeFolders(FolderOf(path))) {
+    LastError = errno;
+    return ERAR_ECREATE;
+  }
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(path.c_str());
   Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (Fd < 0) return ERAR_ECREATE;
+  if (Fd < 0) {
+    LastError = errno;
+    return ERAR_ECREATE;
+  }
   Path = path;
   return ERAR_SUCCESS;
 }
@@ -61,22 +76,26 @@ int TOutputFile::Write(const void* data, size_t size) {
   while (size > 0) {
     ssize_t n = ::write(Fd, p, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return ERAR_EWRITE;
+    if (n <= 0) {
+      LastError = n < 0 ? errno : ENOSPC;
+      return ERAR_EWRITE;
+    }
     p += n;
     size -= size_t(n);
   }
   return ERAR_SUCCESS;
 }
 
-int TOutputFile::Finish(uint32_t dosTime, uint32_t attr) {
+int TOutputFile::Finish(const TRarEntryHeader& header) {
   if (Fd < 0) return ERAR_ECLOSE;
   int rc = ::close(Fd);
   Fd = -1;
   if (rc != 0) {
+    LastError = errno;
     ::unlink(Path.c_str());
     return ERAR_ECLOSE;
   }
-  ApplyTimeAndAttributes(Path, dosTime, attr, false);
+  ApplyTimeAndAttributes(Path, header, false);
   Path.clear();
   return ERAR_SUCCESS;
 }
@@ -90,30 +109,22 @@ void TOutputFile::Discard() {
   Path.clear();
 }
 
-void ApplyTimeAndAttributes(const std::string& path, uint32_t dosTime, uint32_t attr, bool isFolder) {
-  if (dosTime != 0) {
-    struct tm t {};
-    t.tm_year = int(dosTime >> 25) + 80;
-    t.tm_mon = int((dosTime >> 21) & 15) - 1;
-    t.tm_mday = int((dosTime >> 16) & 31);
-    t.tm_hour = int((dosTime >> 11) & 31);
-    t.tm_min = int((dosTime >> 5) & 63);
-    t.tm_sec = int(dosTime & 31) * 2;
-    t.tm_isdst = -1;
-    time_t when = mktime(&t);
-    if (when != time_t(-1)) {
-      struct timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
-      ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
+void ApplyTimeAndAttributes(const std::string& path, const TRarEntryHeader& header, bool isFolder) {
+  const uint32_t attr = header.Attr;
+  const int64_t when = DosTimeToUnix(header.FileTime);
+  if (when >= 0) {
+    struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(when), 0}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
-  uint32_t type = attr & 0xF000;
-  if (type == 0x8000 || type == 0x4000) {
+  if (header.HostOS == RarHostUnix) {
     // Set-id and sticky bits from an archive are not honoured; only permissions are kept.
     // Links and other special files are written as plain files and keep the default mode.
+    const uint32_t type = attr & 0xF000;
+    if (type != 0x8000 && type != 0x4000 && type != 0) return;
     mode_t mode = mode_t(attr & 0777);
     if (isFolder) mode |= S_IRWXU;
     ::chmod(path.c_str(), mode);
-  } else if (type == 0 && (attr & 0x01) && !isFolder) {
+  } else if ((attr & 0x01) && !isFolder) {
     // DOS attributes: the file was created under the umask; read-only takes the write bits away.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), st.st_mode & 07555);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "unrar/RarCrc.h"
+#include "unrar/RarQuiet.h"
 #include "unrar/unrar.h"
 
 size_t TUnarrSession::MemoryLimit = 64u << 20;
@@ -18,24 +19,35 @@ uint64_t TRarEntry::PackedTotal() const {
   return total;
 }
 
-int CopyStored(const TRarEntry& entry, TSourceProvider& sources, IUnpackSink& sink) {
-  std::vector<uint8_t> buffer(UnpackChunk);
-  uint64_t left = entry.Header.UnpSize;
-  for (const auto& part : entry.Parts) {
-    TByteSource* source = sources.SourceFor(part.VolumePath);
-    if (!source) return ERAR_EOPEN;
-    uint64_t done = 0;
-    while (done < part.Size && left > 0) {
-      size_t want = size_t(std::min<uint64_t>({buffer.size(), part.Size - done, left}));
-      size_t got = source->ReadAt(part.Offset + done, buffer.data(), want);
-      if (got != want) return ERAR_EREAD;
-      if (int rc = sink.Write(buffer.data(), got)) return rc;
-      done += got;
-      left -= got;
-    }
+int TPartsInput::Read(uint8_t* buffer, size_t size, size_t& got) {
+  got = 0;
+  while (Part < Parts.size() && Done >= Parts[Part].Size) {
+    ++Part;
+    Done = 0;
   }
-  // Stored data shorter than the unpacked size it claims is damaged.
-  return left == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
+  if (Part == Parts.size() || size == 0) return ERAR_SUCCESS;
+  const TDataPart& part = Parts[Part];
+  // Asked for at every read: the archive keeps only a few volumes open at a time.
+  TByteSource* source = Sources.SourceFor(part.VolumePath);
+  if (!source) return ERAR_EOPEN;
+  size_t want = size_t(std::min<uint64_t>(size, part.Size - Done));
+  got = source->ReadAt(part.Offset + Done, buffer, want);
+  if (got != want) return ERAR_EREAD;
+  Done += got;
+  return ERAR_SUCCESS;
+}
+
+int CopyStored(IPackedInput& input, uint64_t size, IUnpackSink& sink) {
+  std::vector<uint8_t> buffer(size_t(std::min<uint64_t>(UnpackChunk, size)));
+  while (size > 0) {
+    size_t got = 0;
+    if (int rc = input.Read(buffer.data(), size_t(std::min<uint64_t>(buffer.size(), size)), got)) return rc;
+    // Stored data shorter than the unpacked size it claims is damaged.
+    if (got == 0) return ERAR_BAD_DATA;
+    if (int rc = sink.Write(buffer.data(), got)) return rc;
+    size -= got;
+  }
+  return ERAR_SUCCESS;
 }
 
 namespace {
@@ -134,15 +146,12 @@ int WriteImage(TImageWriter& out, const std::vector<const TRarEntry*>& entries, 
     std::vector<uint8_t> header;
     AppendFileHeader(header, *entries[i], i);
     if (!out.Put(header.data(), header.size())) return ERAR_EWRITE;
-    for (const auto& part : entries[i]->Parts) {
-      TByteSource* source = sources.SourceFor(part.VolumePath);
-      if (!source) return ERAR_EOPEN;
-      for (uint64_t done = 0; done < part.Size;) {
-        size_t want = size_t(std::min<uint64_t>(buffer.size(), part.Size - done));
-        if (source->ReadAt(part.Offset + done, buffer.data(), want) != want) return ERAR_EREAD;
-        if (!out.Put(buffer.data(), want)) return ERAR_EWRITE;
-        done += want;
-      }
+    TPartsInput input(entries[i]->Parts, sources);
+    for (;;) {
+      size_t got = 0;
+      if (int rc = input.Read(buffer.data(), buffer.size(), got)) return rc;
+      if (got == 0) break;
+      if (!out.Put(buffer.data(), got)) return ERAR_EWRITE;
     }
   }
   std::vector<uint8_t> end;
@@ -160,6 +169,7 @@ TUnarrSession::~TUnarrSession() {
 
 int TUnarrSession::Build(const std::vector<const TRarEntry*>& entries, bool solid, TSourceProvider& sources,
                          const std::string& tempFolder) {
+  QuietUnarrDiagnostics();
   uint64_t total = 64;
   for (const auto* e : entries) total += 64 + e->PackedTotal();
   if (total <= MemoryLimit) {
@@ -215,6 +225,7 @@ int TUnarrSession::Extract(size_t index, IUnpackSink& sink) {
 }
 
 int TUnarrSession::ExtractInPlace(const std::string& path, uint64_t headerPos, uint64_t unpSize, IUnpackSink& sink) {
+  QuietUnarrDiagnostics();
   Stream = ar_open_file(path.c_str());
   if (!Stream) return NotInPlace;
   Archive = ar_open_rar_archive(Stream);

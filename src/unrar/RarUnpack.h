@@ -1,6 +1,7 @@
 // Unpacking: stored data is copied by the layer itself; compressed data goes to libunarr as a
 // plain single-volume archive rebuilt from the entry's parts (in memory up to a bound, else in a
-// temporary file that is unlinked as soon as libunarr holds it open).
+// temporary file that is unlinked as soon as libunarr holds it open). Either way the packed
+// bytes are pulled through an IPackedInput over the entry's parts.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "unrar/RarBlocks.h"
+#include "unrar/RarInput.h"
 #include "unrar/RarSource.h"
 
 struct TDataPart {
@@ -43,8 +45,23 @@ class IUnpackSink {
 
 constexpr size_t UnpackChunk = 1u << 20;
 
-// Copies a stored entry's parts into the sink; 0, ERAR_EREAD or the sink's code.
-int CopyStored(const TRarEntry& entry, TSourceProvider& sources, IUnpackSink& sink);
+// An entry's packed bytes, read part after part from the volumes that hold them. A volume that
+// cannot be had gives ERAR_EOPEN, a part shorter than its header says ERAR_EREAD.
+class TPartsInput : public IPackedInput {
+ public:
+  TPartsInput(const std::vector<TDataPart>& parts, TSourceProvider& sources) : Parts(parts), Sources(sources) {}
+  int Read(uint8_t* buffer, size_t size, size_t& got) override;
+
+ private:
+  const std::vector<TDataPart>& Parts;
+  TSourceProvider& Sources;
+  size_t Part = 0;
+  uint64_t Done = 0;  // within the current part
+};
+
+// Copies `size` stored bytes from the input into the sink; 0, the input's or the sink's code, or
+// ERAR_BAD_DATA when the input ends early.
+int CopyStored(IPackedInput& input, uint64_t size, IUnpackSink& sink);
 
 struct ar_stream_s;
 struct ar_archive_s;

@@ -1,21 +1,118 @@
-// The seven entry points. No exception crosses the C boundary.
+// The entry points of the C ABI. No exception crosses the C boundary.
+#include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "unrar/RarArchive.h"
+#include "unrar/RarNames.h"
 #include "unrar/unrar.h"
 
 namespace {
 
 TRarArchive* AsArchive(void* handle) { return static_cast<TRarArchive*>(handle); }
 
-// Copies text into a fixed field, cutting at a character boundary rather than inside one.
+// A name goes into its field whole or not at all: a cut name would send a file to another
+// place than the archive says.
 void CopyField(char* field, size_t size, const std::string& text) {
-  size_t n = text.size() < size ? text.size() : size - 1;
-  if (n < text.size())
-    while (n > 0 && (uint8_t(text[n]) & 0xC0) == 0x80) --n;
-  std::memcpy(field, text.data(), n);
-  std::memset(field + n, 0, size - n);
+  std::memset(field, 0, size);
+  if (text.size() < size) std::memcpy(field, text.data(), text.size());
+}
+
+// UTF-8 into wide characters (UTF-32, or UTF-16 where wchar_t has 16 bits). Left empty when
+// the text is not valid UTF-8 or does not fit.
+void CopyWideField(wchar_t* field, size_t size, const std::string& text) {
+  std::memset(field, 0, size * sizeof(wchar_t));
+  if (!IsValidUtf8(text)) return;
+  size_t n = 0;
+  auto put = [&](uint32_t unit) {
+    if (n + 1 >= size) return false;
+    field[n++] = wchar_t(unit);
+    return true;
+  };
+  for (size_t i = 0; i < text.size();) {
+    auto c = uint8_t(text[i]);
+    size_t more = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+    uint32_t cp = more == 0 ? c : c & (0x3F >> more);
+    for (size_t k = 1; k <= more; ++k) cp = cp << 6 | (uint8_t(text[i + k]) & 0x3F);
+    i += more + 1;
+    bool fits = true;
+    if (sizeof(wchar_t) == 2 && cp >= 0x10000)
+      fits = put(0xD800 + ((cp - 0x10000) >> 10)) && put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    else
+      fits = put(cp);
+    if (!fits) {
+      std::memset(field, 0, size * sizeof(wchar_t));
+      return;
+    }
+  }
+}
+
+// The fields both records share.
+template <typename TRecord>
+void FillCommon(TRecord& r, const TRarEntryHeader& h) {
+  r.Flags = h.Flags;
+  r.PackSize = unsigned(h.PackSize);
+  r.UnpSize = unsigned(h.UnpSize);
+  r.HostOS = h.HostOS;
+  r.FileCRC = h.FileCRC;
+  r.FileTime = h.FileTime;
+  r.UnpVer = h.UnpVer;
+  r.Method = h.Method;
+  r.FileAttr = ReportedAttributes(h);
+  r.CmtSize = 0;
+  r.CmtState = 0;
+}
+
+// The DOS time (local) as a Windows file time: 100 ns units since 1601.
+uint64_t FileTimeOfDos(uint32_t dos) {
+  const int64_t when = DosTimeToUnix(dos);
+  return when < 0 ? 0 : (uint64_t(when) + 11644473600ull) * 10000000ull;
+}
+
+void FillEx(RARHeaderDataEx& r, const TRarEntryHeader& h, const std::string& volume) {
+  CopyField(r.ArcName, sizeof r.ArcName, volume);
+  CopyWideField(r.ArcNameW, sizeof r.ArcNameW / sizeof(wchar_t), volume);
+  CopyField(r.FileName, sizeof r.FileName, h.Name);
+  CopyWideField(r.FileNameW, sizeof r.FileNameW / sizeof(wchar_t), h.Name);
+  FillCommon(r, h);
+  r.PackSizeHigh = unsigned(h.PackSize >> 32);
+  r.UnpSizeHigh = unsigned(h.UnpSize >> 32);
+  // RAR 1.5-4.x keep the dictionary size in the file flags: 64 KiB shifted by bits 5 to 7.
+  r.DictSize = h.UnpVer < RarVersion5 && !h.IsDirectory() ? 64u << ((h.Flags >> 5) & 7) : 0;
+  r.HashType = h.IsDirectory() ? RAR_HASH_NONE : h.HashType;
+  std::memcpy(r.Hash, h.Hash, sizeof r.Hash);
+  // Links are written as plain files, never reported as redirections.
+  r.RedirType = 0;
+  r.DirTarget = 0;
+  uint64_t mtime = FileTimeOfDos(h.FileTime);
+  r.MtimeLow = unsigned(mtime);
+  r.MtimeHigh = unsigned(mtime >> 32);
+  r.CtimeLow = r.CtimeHigh = r.AtimeLow = r.AtimeHigh = 0;
+  std::memset(r.Reserved, 0, sizeof r.Reserved);
+}
+
+void FillLegacy(RARHeaderData& r, const TRarEntryHeader& h, const std::string& volume) {
+  CopyField(r.ArcName, sizeof r.ArcName, volume);
+  CopyField(r.FileName, sizeof r.FileName, h.Name);
+  FillCommon(r, h);
+}
+
+// Reads the next header into either record.
+template <typename TRecord, typename TFill>
+int ReadInto(void* handle, TRecord* data, TFill fill) {
+  if (!handle || !data) return ERAR_UNKNOWN;
+  try {
+    TRarEntryHeader header;
+    std::string volume;
+    int rc = AsArchive(handle)->ReadHeader(header, volume);
+    if (rc != ERAR_SUCCESS && rc != ERAR_BAD_DATA) return rc;
+    fill(*data, header, volume);
+    return rc;
+  } catch (const std::bad_alloc&) {
+    return ERAR_NO_MEMORY;
+  } catch (...) {
+    return ERAR_UNKNOWN;
+  }
 }
 
 }  // namespace
@@ -50,37 +147,21 @@ UNRAR_API int UNRAR_CALL RARCloseArchive(void* handle) {
 }
 
 UNRAR_API int UNRAR_CALL RARReadHeader(void* handle, struct RARHeaderData* data) {
-  if (!handle || !data) return ERAR_UNKNOWN;
-  try {
-    TRarEntryHeader header;
-    std::string volume;
-    int rc = AsArchive(handle)->ReadHeader(header, volume);
-    if (rc != ERAR_SUCCESS && rc != ERAR_BAD_DATA) return rc;
-    CopyField(data->ArcName, sizeof data->ArcName, volume);
-    CopyField(data->FileName, sizeof data->FileName, header.Name);
-    data->Flags = header.Flags;
-    data->PackSize = unsigned(header.PackSize);
-    data->UnpSize = unsigned(header.UnpSize);
-    data->HostOS = header.HostOS;
-    data->FileCRC = header.FileCRC;
-    data->FileTime = header.FileTime;
-    data->UnpVer = header.UnpVer;
-    data->Method = header.Method;
-    data->FileAttr = header.Attr;
-    data->CmtSize = 0;
-    data->CmtState = 0;
-    return rc;
-  } catch (const std::bad_alloc&) {
-    return ERAR_NO_MEMORY;
-  } catch (...) {
-    return ERAR_UNKNOWN;
-  }
+  return ReadInto(handle, data, FillLegacy);
+}
+
+UNRAR_API int UNRAR_CALL RARReadHeaderEx(void* handle, struct RARHeaderDataEx* data) {
+  return ReadInto(handle, data, FillEx);
 }
 
 UNRAR_API int UNRAR_CALL RARProcessFile(void* handle, int operation, char* destPath, char* destName) {
   if (!handle) return ERAR_UNKNOWN;
   try {
-    return AsArchive(handle)->ProcessFile(operation, destPath, destName);
+    TRarArchive* archive = AsArchive(handle);
+    int rc = archive->ProcessFile(operation, destPath, destName);
+    // The caller learns why a file could not be written from errno, as after a system call.
+    if (rc == ERAR_ECREATE || rc == ERAR_EWRITE) errno = archive->OutputError();
+    return rc;
   } catch (const std::bad_alloc&) {
     return ERAR_NO_MEMORY;
   } catch (...) {
@@ -99,5 +180,7 @@ UNRAR_API void UNRAR_CALL RARSetProcessDataProc(void* handle, PROCESSDATAPROC pr
 UNRAR_API void UNRAR_CALL RARSetPassword(void* handle, char* password) {
   if (handle) AsArchive(handle)->SetPassword(password);
 }
+
+UNRAR_API int UNRAR_CALL RARGetDllVersion(void) { return RAR_DLL_VERSION; }
 
 }  // extern "C"

@@ -2,9 +2,10 @@
  * The RAR extraction library's C ABI (libunrar.so).
  *
  * Who calls what: a caller opens an archive with RAROpenArchive, installs its callbacks, then
- * alternates RARReadHeader and RARProcessFile until RARReadHeader stops giving 0 (or 12), and
- * closes the handle with RARCloseArchive. Every call for one handle comes from the thread that
- * opened it; the callbacks run on that same thread, inside RARReadHeader or RARProcessFile.
+ * alternates RARReadHeader (or RARReadHeaderEx) and RARProcessFile until the read stops giving
+ * 0 (or 12), and closes the handle with RARCloseArchive. Every call for one handle comes from
+ * the thread that opened it; the callbacks run on that same thread, inside a read or
+ * RARProcessFile.
  * Handles are independent: any number may be open at once, in any threads.
  *
  * Callbacks:
@@ -24,11 +25,28 @@
  * After a failed attempt on an encrypted entry (22, or 12 with a password set) the same entry
  * may be processed again, after RARSetPassword, until RARReadHeader moves on.
  *
- * Names in RARHeaderData.FileName are UTF-8 with '/' between folders; sizes above 4 GiB are
- * reported by their low 32 bits, as the record has no room for more.
+ * An archive whose headers are encrypted needs RARSetPassword before its first RARReadHeader.
+ * Without a password, or with one that does not open the headers, RARReadHeader answers 22 and
+ * reports nothing; to try another password the archive is opened again.
+ *
+ * Records: RARReadHeaderEx fills the extended record, with the whole name in FileNameW (and in
+ * FileName as UTF-8) and 64-bit sizes; RARReadHeader fills the legacy one, whose sizes above
+ * 4 GiB are their low 32 bits. Names are UTF-8 with '/' between folders. A name is never cut:
+ * one that does not fit its field leaves the field empty (RARProcessFile with DestPath alone
+ * still uses the whole name). FileNameW stays empty for a stored name that is not valid UTF-8;
+ * FileName then holds its bytes.
+ *
+ * Attributes: entries made on Unix (HostOS 3) carry a mode in the archive; the records report
+ * it as attributes, 0x10 for a folder (S_IFDIR), else 0x20, plus 0x01 when the owner may not
+ * write. Extraction keeps the mode's permission bits.
+ *
+ * Archives and volumes are only ever opened for reading. After 16 (create error) or 19 (write
+ * error) from RARProcessFile, errno holds the system's reason.
  */
 #ifndef TALLYRA_UNRAR_H
 #define TALLYRA_UNRAR_H
+
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -62,6 +80,16 @@ extern "C" {
 #define ERAR_SMALL_BUF 20
 #define ERAR_UNKNOWN 21
 #define ERAR_MISSING_PASSWORD 22
+#define ERAR_EREFERENCE 23
+#define ERAR_BAD_PASSWORD 24
+
+/* RARGetDllVersion: this ABI's version. 6 and above mean that the library unpacks RAR 5 data;
+   ours reports 5 until its RAR 5 decoder lands, and the number rises to 6 with it. */
+#define RAR_DLL_VERSION 5
+
+#define RAR_HASH_NONE 0
+#define RAR_HASH_CRC32 1
+#define RAR_HASH_BLAKE2 2
 
 #define RAR_OM_LIST 0
 #define RAR_OM_EXTRACT 1
@@ -104,16 +132,54 @@ struct RARHeaderData {
   unsigned CmtState;
 };
 
+struct RARHeaderDataEx {
+  char ArcName[1024];
+  wchar_t ArcNameW[1024];
+  char FileName[1024];
+  wchar_t FileNameW[1024];
+  unsigned Flags;
+  unsigned PackSize;
+  unsigned PackSizeHigh;
+  unsigned UnpSize;
+  unsigned UnpSizeHigh;
+  unsigned HostOS;
+  unsigned FileCRC;
+  unsigned FileTime;
+  unsigned UnpVer;
+  unsigned Method;
+  unsigned FileAttr;
+  char *CmtBuf;
+  unsigned CmtBufSize;
+  unsigned CmtSize;
+  unsigned CmtState;
+  unsigned DictSize;  /* kilobytes */
+  unsigned HashType;  /* RAR_HASH_; with RAR_HASH_BLAKE2 the library checks the data itself */
+  char Hash[32];
+  unsigned RedirType;
+  wchar_t *RedirName;
+  unsigned RedirNameSize;
+  unsigned DirTarget;
+  unsigned MtimeLow;  /* 100 ns units since 1601 (Windows file time) */
+  unsigned MtimeHigh;
+  unsigned CtimeLow;
+  unsigned CtimeHigh;
+  unsigned AtimeLow;
+  unsigned AtimeHigh;
+  unsigned Reserved[988];
+};
+
 typedef int(UNRAR_CALL *CHANGEVOLPROC)(char *ArcName, int Mode);
 typedef int(UNRAR_CALL *PROCESSDATAPROC)(unsigned char *Addr, int Size);
 
 UNRAR_API void *UNRAR_CALL RAROpenArchive(struct RAROpenArchiveData *ArchiveData);
 UNRAR_API int UNRAR_CALL RARCloseArchive(void *hArcData);
 UNRAR_API int UNRAR_CALL RARReadHeader(void *hArcData, struct RARHeaderData *HeaderData);
+UNRAR_API int UNRAR_CALL RARReadHeaderEx(void *hArcData, struct RARHeaderDataEx *HeaderData);
 UNRAR_API int UNRAR_CALL RARProcessFile(void *hArcData, int Operation, char *DestPath, char *DestName);
 UNRAR_API void UNRAR_CALL RARSetChangeVolProc(void *hArcData, CHANGEVOLPROC ChangeVolProc);
 UNRAR_API void UNRAR_CALL RARSetProcessDataProc(void *hArcData, PROCESSDATAPROC ProcessDataProc);
 UNRAR_API void UNRAR_CALL RARSetPassword(void *hArcData, char *Password);
+UNRAR_API int UNRAR_CALL RARGetDllVersion(void);
 
 #ifdef __cplusplus
 }

@@ -1,3 +1,4 @@
+#include "checksum/SfvFile.h"
 #include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
 #include "controls/ProgressCyl.h"
@@ -10,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPainter>
 #include <QTest>
 #include <QTimer>
@@ -203,4 +205,42 @@ TEST_F(TCheckPage, ItemsTakeTheColourOfTheirWords) {
     }
     EXPECT_TRUE(found) << c.Text;
   }
+}
+
+TEST_F(TCheckPage, AnSfvNamedAfterItsFolderHandsOverTheFirstVolumeItLists) {
+  const struct {
+    const char* Name;
+    std::vector<std::string> Volumes;  // on disk and listed, in this order
+    std::string First;
+  } cases[] = {
+      {"old naming", {"show.r00", "show.r01", "show.rar"}, "show.rar"},
+      {"new naming", {"show.part2.rar", "show.part1.rar", "show.part3.rar"}, "show.part1.rar"},
+      {"new naming, more digits", {"show.part002.rar", "show.part001.rar"}, "show.part001.rar"},
+  };
+  for (const auto& c : cases) {
+    TTempDir folder;
+    std::string sfv;
+    for (const std::string& v : c.Volumes) {
+      folder.Write(v, v);
+      sfv += v + " " + CrcHexUpper(~UpdateCrcLong(0xFFFFFFFFu, v.data(), v.size())) + "\r\n";
+    }
+    folder.Write("holiday.sfv", sfv);
+    Form->UnRarStarts.clear();
+    Form->ChkBoxUnrarAfter->setChecked(true);
+    Form->FilterComboBox2->setCurrentIndex(1);  // "*.r00": the page must still find the set
+    Form->Directory95ListBox1->SetDirectory(Q(folder.Path()));
+    Form->FileListBox1->SetFileName("holiday.sfv");
+    Form->GradBtn5Click();
+    EXPECT_EQ(Form->UnRarStarts, QStringList{Q(LongPathName(folder.Path()) + "/" + c.First)}) << c.Name;
+    EXPECT_EQ(Form->PageControl1->currentWidget(), Form->TabSheet5) << c.Name;
+  }
+}
+
+TEST_F(TCheckPage, NoArchiveForTheSfvIsSaid) {
+  Form->ChkBoxUnrarAfter->setChecked(true);
+  Choose("listing.sfv", "good.bin CBF43926\r\n");
+  Form->GradBtn5Click();
+  EXPECT_TRUE(Form->UnRarStarts.isEmpty());
+  EXPECT_EQ(Form->Memo2->toPlainText(), "No RAR archive found for listing.sfv");
+  EXPECT_EQ(Form->TallyraStatus->text(), "No RAR archive found for listing.sfv");
 }

@@ -57,7 +57,7 @@ struct TInfoFixture : ::testing::Test {
     services.Registry = [this, home] {
       return std::make_unique<TFileRegistry>(
           RegistryStorePath(home), [](const std::string& ext) { return ext == "rar" ? std::string("application/vnd.rar") : std::string(); },
-          [this, home](const TRegistryContents& c) { ReflectIntoDesktop(c, home, Tools); });
+          [this, home](const TRegistryContents& c) { ReflectIntoDesktop(c, {home, home + "/config"}, Tools); });
     };
     return std::make_unique<TForm1>(services);
   }
@@ -162,9 +162,9 @@ TEST_F(TInfoFixture, TheMenuCommandRegistersTheRunningProgram) {
   EXPECT_EQ(store.Contents().DefaultText("application/vnd.rar\\shell\\\xC2\xA4 Create SFV File \xC2\xA4\\command"),
             exe + " /M \"%1\"");
   EXPECT_TRUE(Dialogs.Calls.empty());  // no message on success
-  const std::string entry = ReadWholeFile(DataHome() + "/applications/tallyra-shell-sfv-open.desktop");
+  const std::string entry = ReadWholeFile(DataHome() + "/applications/tallyra.desktop");
   EXPECT_NE(entry.find("Exec=\"" + exe + "\" /C %f\n"), std::string::npos) << entry;
-  EXPECT_EQ(Tools.Programs.size(), 3u);
+  EXPECT_EQ(Tools.Programs.size(), 2u);  // update-mime-database, update-desktop-database
 }
 
 TEST_F(TInfoFixture, AStoreThatCannotBeWrittenIsReportedByTheDefaultHandler) {

@@ -1,11 +1,20 @@
 #include "checksum/SfvCheck.h"
 #include "controls/FilCtl95.h"
+#include "controls/GradBtn.h"
+#include "controls/ProgressCyl.h"
 #include "platform/FileSystem.h"
 #include "WindowFixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
 #include <filesystem>
 
 namespace {
@@ -35,6 +44,9 @@ struct TRarPage : TWindowFixture {
   }
   void TearDown() override {
     Form.reset();
+    for (const char* name : {"TALLYRA_FAKE_RAR_EXIT", "TALLYRA_FAKE_RAR_DELAY_MS", "TALLYRA_FAKE_RAR_IGNORE_TERM"}) {
+      qunsetenv(name);
+    }
     qputenv("PATH", OldPath);
     qunsetenv("TALLYRA_FAKE_RAR_LOG");
   }
@@ -114,7 +126,7 @@ TEST_F(TRarPage, VolumesListFileAndArgumentsThenTheSetsSfv) {
   EXPECT_EQ(CheckSfvEntries(LongPathName(Out) + "/", entries, hooks, SystemClock()).Failures, 0);
 }
 
-TEST_F(TRarPage, AMissingArchiverIsReportedAndTheSfvStepStillRuns) {
+TEST_F(TRarPage, AMissingArchiverIsReportedAndNoSfvFollows) {
   SelectAll();
   Form->ChkBoxCreateSFV->setChecked(true);
   Dir.Write("out/old.rar", "an older archive of the same name");
@@ -124,7 +136,126 @@ TEST_F(TRarPage, AMissingArchiverIsReportedAndTheSfvStepStillRuns) {
             QStringList{"rar Not found\nThis file MUST be in the same directory as Tallyra \n"
                         "Go to Tallyra Homepage and download it.\n"});
   EXPECT_FALSE(FileExists(Log));
-  EXPECT_TRUE(FileExists(LongPathName(Out) + "/out.sfv"));
+  // The stale archive of the same name was not made by this run: no SFV of it.
+  EXPECT_FALSE(FileExists(LongPathName(Out) + "/out.sfv"));
+  EXPECT_EQ(Form->TallyraStatus->text(), "rar Not found");
+  EXPECT_EQ(Form->PageControl1->currentWidget(), Form->TabSheet1);  // the page it was on
+}
+
+TEST_F(TRarPage, AFailingArchiverLeavesTheExistingSfvAlone) {
+  InstallArchiver();
+  SelectAll();
+  Form->ChkBoxCreateSFV->setChecked(true);
+  const std::string existing = "a.bsp 11111111\r\nb.bsp 22222222\r\nc.txt 33333333\r\n";
+  Dir.Write("out/out.sfv", existing);
+  Dir.Write("out/set.rar", "an older archive of the same name");
+  qputenv("TALLYRA_FAKE_RAR_EXIT", "3");
+  Dialogs.SaveAnswers = {Q(Out + "/set.rar")};
+  Form->GradBtn13Click();
+  EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Message),
+            QStringList{"rar ended with exit status 3\nNo space left on device\nNo SFV file was created."});
+  EXPECT_EQ(ReadWholeFile(Out + "/out.sfv"), existing);
+  EXPECT_EQ(Form->TallyraStatus->text(), "rar ended with exit status 3");
+  EXPECT_TRUE(Form->GradBtn13->isEnabled());
+}
+
+TEST_F(TRarPage, TheArchiverIsSeenWhileItRunsAndReadsNothing) {
+  InstallArchiver();
+  SelectAll();
+  qputenv("TALLYRA_FAKE_RAR_DELAY_MS", "5");
+  QStringList steps;
+  int highest = -1;
+  bool barShown = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    const QString step = Form->TallyraStatus->text();
+    if (steps.isEmpty() || steps.last() != step) steps << step;
+    highest = std::max(highest, Form->GradProgress1->Position());
+    barShown = barShown || Form->GradProgress1->isVisibleTo(Form.get());
+  });
+  poll.start(1);
+  Dialogs.SaveAnswers = {Q(Out + "/set.rar")};
+  Form->GradBtn13Click();
+  poll.stop();
+  EXPECT_TRUE(steps.contains("Adding a.bsp")) << steps.join(" | ").toStdString();
+  EXPECT_GT(highest, 0);
+  EXPECT_TRUE(barShown);
+  EXPECT_FALSE(Form->GradProgress1->isVisibleTo(Form.get()));
+  EXPECT_EQ(Form->TallyraStatus->text(), "Done");
+  EXPECT_EQ(Logged("stdin"), QStringList{"null"});
+  EXPECT_TRUE(Dialogs.Texts(TScriptedDialogs::TKind::Message).isEmpty());
+}
+
+TEST_F(TRarPage, HaltStopsTheArchiverEvenOneThatIgnoresTerminate) {
+  InstallArchiver();
+  qputenv("TALLYRA_FAKE_RAR_DELAY_MS", "300");  // minutes of work for the three files
+  for (const char* ignoreTerm : {"0", "1"}) {
+    qputenv("TALLYRA_FAKE_RAR_IGNORE_TERM", ignoreTerm);
+    SelectAll();
+    Form->ChkBoxCreateSFV->setChecked(true);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (Form->TallyraStatus->text().startsWith("Adding")) Form->GradBtn14->click();
+    });
+    poll.start(5);
+    Dialogs.SaveAnswers = {Q(Out + "/set.rar")};
+    Form->GradBtn13Click();  // returns: the archiver was stopped
+    EXPECT_EQ(Form->TallyraStatus->text(), "rar halted") << ignoreTerm;
+    EXPECT_FALSE(FileExists(Out + "/set.rar")) << ignoreTerm;
+    EXPECT_FALSE(FileExists(LongPathName(Out) + "/out.sfv")) << ignoreTerm;
+    EXPECT_TRUE(Dialogs.Texts(TScriptedDialogs::TKind::Message).isEmpty()) << ignoreTerm;
+  }
+  qunsetenv("TALLYRA_FAKE_RAR_IGNORE_TERM");
+}
+
+TEST_F(TRarPage, AnEmptyPasswordIsRefusedBeforeAnything) {
+  InstallArchiver();
+  SelectAll();
+  for (QCheckBox* box : {Form->chkBoxPassword, Form->ChkBoxEncrypt}) {
+    Dialogs.Calls.clear();
+    box->click();
+    Form->GradBtn13Click();
+    EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Message),
+              QStringList{"Type a password first, or untick \"Password protect\" and "
+                          "\"Encrypt both file data and headers\""});
+    EXPECT_TRUE(Dialogs.Texts(TScriptedDialogs::TKind::Save).isEmpty());
+    box->click();
+  }
+  EXPECT_FALSE(FileExists(Log));
+}
+
+TEST_F(TRarPage, AnSfvStepAskedForDuringACheckFollowsIt) {
+  InstallArchiver();
+  SelectAll();
+  Form->ChkBoxCreateSFV->setChecked(true);
+  // A check of a few big files on the other page, and the archive made meanwhile.
+  std::filesystem::create_directory(Dir.File("chk"));
+  Dir.Write("chk/1", std::string(16 * CrcBlockSize, '1'));
+  Dir.Write("chk/2", std::string(16 * CrcBlockSize, '2'));
+  Dir.Write("chk/chk.sfv", "1 0\r\n2 0\r\n");
+  Form->Directory95ListBox1->SetDirectory(Q(Dir.File("chk")));
+  Form->FileListBox1->SetFileName("chk.sfv");
+  Clock.Step = 20;  // every block lets messages run
+  bool started = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (started || Form->TallyraStatus->text() != "Checking : 1") return;
+    started = true;
+    Dialogs.SaveAnswers = {Q(Out + "/set.rar")};
+    Form->GradBtn13Click();
+  });
+  poll.start(0);
+  Form->GradBtn5Click();
+  poll.stop();
+  ASSERT_TRUE(started);
+  ASSERT_EQ(Form->ListBox1->count(), 12);  // the check ran to its summary
+  EXPECT_EQ(Form->ListBox1->item(1)->text(), "2|Failed|0");
+  for (int i = 0; i < 200 && !FileExists(LongPathName(Out) + "/out.sfv"); ++i) QTest::qWait(10);
+  const std::string sfv = LongPathName(Out) + "/out.sfv";
+  ASSERT_TRUE(FileExists(sfv));
+  const auto entries = ReadSfvEntries(ReadWholeFile(sfv));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].Name, "set.rar");
 }
 
 TEST_F(TRarPage, TheCommandTextShowsWhatThePageBuilds) {
@@ -139,4 +270,51 @@ TEST_F(TRarPage, TheCommandTextShowsWhatThePageBuilds) {
   EXPECT_FALSE(Form->chkBoxCreateSFX->isChecked());
   Form->cmbVolumeSize->setCurrentIndex(-1);  // nothing chosen: the previous size stays
   EXPECT_EQ(Form->BuildRarCommand("/o.rar"), " a -vn -ep -v15000000b -m3 -hppw \"/o.rar\" @rarlist.txt");
+}
+
+namespace {
+
+// The last column (in box coordinates, from `from` on) holding ink of the caption.
+int LastInkColumn(QCheckBox* box, const QString& caption, int from) {
+  const QString saved = box->text();
+  box->setText(caption);
+  const QImage image = box->grab().toImage();
+  box->setText(saved);
+  int last = -1;
+  for (int x = from; x < image.width(); ++x) {
+    for (int y = 0; y < image.height(); ++y) {
+      if (qGray(image.pixel(x, y)) < 128) last = x;
+    }
+  }
+  return last;
+}
+
+}  // namespace
+
+TEST_F(TRarPage, TheBoldOverlaysLieOverTheirWords) {
+  Form->PageControl1->setCurrentWidget(Form->TabSheet6);
+  Form->show();
+  QCoreApplication::processEvents();
+  const struct {
+    QCheckBox* Box;
+    QLabel* Overlay;
+    const char* Word;
+  } cases[] = {{Form->ChkBoxCreateSFV, Form->Panel41, "SFV"}, {Form->chkBoxCreateSFX, Form->Panel42, "SFX"}};
+  for (const auto& c : cases) {
+    QStyleOptionButton option;
+    option.initFrom(c.Box);
+    const int textLeft = c.Box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, c.Box).left();
+    c.Overlay->hide();
+    // The plain word's ink: after the last ink of "Create ", up to the last of "Create SFV".
+    const int before = LastInkColumn(c.Box, "Create ", textLeft);
+    const int wordEnd = LastInkColumn(c.Box, QString("Create ") + c.Word, textLeft);
+    c.Overlay->show();
+    ASSERT_GT(wordEnd, before) << c.Word;
+    const QRect overlay = c.Overlay->geometry();
+    EXPECT_GT(overlay.left(), before) << c.Word << ": the overlay leaves \"Create\" visible";
+    EXPECT_LE(overlay.left(), before + 1 + c.Box->fontMetrics().horizontalAdvance(' ') + 1) << c.Word;
+    EXPECT_GE(overlay.right(), wordEnd) << c.Word << ": the plain word is covered";
+    EXPECT_LT(overlay.right(), wordEnd + c.Box->fontMetrics().horizontalAdvance("  ") + 2) << c.Word;
+    EXPECT_TRUE(c.Box->rect().contains(overlay)) << c.Word;
+  }
 }

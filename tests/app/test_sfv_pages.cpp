@@ -152,6 +152,39 @@ TEST_F(TWindowFixture, AnMStartCreatesTheSetsSfvAfterTwoSeconds) {
   EXPECT_TRUE(Dialogs.Calls.empty());  // no errors, no question
 }
 
+TEST_F(TWindowFixture, AnMStartOnAnyPartTakesTheWholeNewStyleSet) {
+  for (const char* name : {"show.part1.rar", "show.part2.rar", "show.part3.rar", "show.nfo", "show.sfv",
+                           "showing.part1.rar", "other.rar"}) {
+    Dir.Write(std::string("dl/") + name, name);
+  }
+  Dir.Write("tallyra.ini", "[Options]\r\nNewNameType=2\r\n");
+  auto form = Open({"/M", Q(Dir.File("dl/show.part2.rar"))});
+  form->Timer2->stop();
+  form->Edit2->setText("new");
+  form->Timer2Timer();
+  const auto entries = ReadSfvEntries(ReadWholeFile(Dir.File("dl/new.sfv")));
+  std::vector<std::string> names;
+  for (const auto& e : entries) names.push_back(e.Name);
+  EXPECT_EQ(names, (std::vector<std::string>{"show.nfo", "show.part1.rar", "show.part2.rar", "show.part3.rar",
+                                             "show.sfv"}));
+}
+
+TEST_F(TCreatePage, TheFileListFollowsTheFolderWhileThePageIsShown) {
+  Form->show();
+  auto listed = [&] {
+    QStringList names;
+    for (int i = 0; i < Form->FileListBox2->Count(); ++i) names << Form->FileListBox2->Name(i);
+    return names;
+  };
+  Select({"b.r00"});
+  Dir.Write("Show/new.bin", "new");
+  std::filesystem::remove(Set + "/other.txt");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return listed() == QStringList{"a.rar", "b.r00", "new.bin"}; }, 3000))
+      << listed().join(",").toStdString();
+  EXPECT_EQ(Form->FileListBox2->SelCount(), 1);
+  EXPECT_TRUE(Form->FileListBox2->Selected(1));
+}
+
 TEST_F(TWindowFixture, TheErrorReportShowsEditsAndSaves) {
   auto form = Open();
   form->ErrorList = {"Error with file : x.rar", "No such file or directory\r\n", " "};

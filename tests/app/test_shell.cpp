@@ -208,18 +208,17 @@ TEST_F(TShellFixture, TheDesktopFilesRunTheProgramWithItsSwitches) {
     }
   } tools;
   RegisterFileTypes(std::make_unique<TFileRegistry>(RegistryStorePath(home), Types({{"rar", "application/vnd.rar"}}),
-                                                    [&](const TRegistryContents& c) { ReflectIntoDesktop(c, home, tools); }),
+                                                    [&](const TRegistryContents& c) { ReflectIntoDesktop(c, {home, home + "/config"}, tools); }),
                     exe);
   // The reflection ran when the registry object went, in the final step.
-  EXPECT_EQ(tools.Programs, (std::vector<std::string>{"update-mime-database", "update-desktop-database", "xdg-mime"}));
-  const std::string open = ReadWholeFile(home + "/applications/tallyra-shell-sfv-open.desktop");
+  EXPECT_EQ(tools.Programs, (std::vector<std::string>{"update-mime-database", "update-desktop-database"}));
+  const std::string open = ReadWholeFile(home + "/applications/tallyra.desktop");
   EXPECT_NE(open.find("Exec=\"" + exe + "\" /C %f\n"), std::string::npos) << open;
   EXPECT_NE(open.find("MimeType=text/x-sfv;\n"), std::string::npos) << open;
-  const std::string verb = ReadWholeFile(home + "/applications/tallyra-shell-application-vnd-rar-create-sfv-file.desktop");
-  EXPECT_NE(verb.find("Name=\xC2\xA4 Create SFV File \xC2\xA4\n"), std::string::npos) << verb;
+  const std::string verb = ReadWholeFile(home + "/kio/servicemenus/tallyra-create-sfv-file.desktop");
+  EXPECT_NE(verb.find("Name=Create SFV File\n"), std::string::npos) << verb;
   EXPECT_NE(verb.find("Exec=\"" + exe + "\" /M %f\n"), std::string::npos) << verb;
-  EXPECT_NE(verb.find("MimeType=application/vnd.rar;\n"), std::string::npos) << verb;
-  EXPECT_TRUE(FileExists(home + "/mime/packages/tallyra-shell-sfv.xml"));
+  EXPECT_TRUE(FileExists(home + "/mime/packages/tallyra.xml"));
 }
 
 TEST(DesktopMime, TheMimeDatabaseNamesRarFilesButNotMadeUpOnes) {
@@ -313,8 +312,9 @@ TEST(DesktopRegistry, RegistersBelowTheXdgFolders) {
   const std::string rarType = DesktopMimeTypeOfExtension("rar");
   ASSERT_FALSE(rarType.empty());
   EXPECT_EQ(c.DefaultText(rarType + "\\shell\\" + CreateSfvVerb() + "\\command"), exe + " /M \"%1\"");
-  const std::string entry = ReadWholeFile(dir.File("data/applications/tallyra-shell-sfv-open.desktop"));
+  const std::string entry = ReadWholeFile(dir.File("data/applications/tallyra.desktop"));
   EXPECT_NE(entry.find("Exec=\"" + exe + "\" /C %f\n"), std::string::npos) << entry;
+  EXPECT_NE(ReadWholeFile(dir.File("config/mimeapps.list")).find("text/x-sfv=tallyra.desktop;"), std::string::npos);
   if (FileExists("/usr/bin/update-mime-database")) {
     EXPECT_NE(ReadWholeFile(dir.File("data/mime/globs2")).find("text/x-sfv:*.sfv"), std::string::npos);
   }

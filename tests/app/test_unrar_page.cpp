@@ -1,9 +1,11 @@
+#include "archive/aknUnRarDll.h"
 #include "controls/BrowseDr.h"
 #include "controls/FilCtl95.h"
 #include "controls/GradBtn.h"
 #include "controls/ProgressCyl.h"
 #include "platform/FileSystem.h"
 #include "RarWriter.h"
+#include "TempDir.h"
 #include "WindowFixture.h"
 
 #include <QApplication>
@@ -15,7 +17,10 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <deque>
 #include <filesystem>
+#include <optional>
+#include <tuple>
 
 namespace {
 
@@ -105,21 +110,52 @@ TEST_F(TUnRarPage, AThreeVolumeSetFoundComplete) {
   EXPECT_EQ(ReadWholeFile(Dl + "/out/b.bin"), std::string(300000, 'b'));
 }
 
+// Each finished volume is logged once, whichever way the next one was found; a name that does
+// not exist is asked for again, and the prompt says why; Cancel reports the broken chain for
+// the entry cut short and leaves neither its file nor its folder.
 TEST_F(TUnRarPage, AMissingVolumeIsAskedFor) {
   TRarWriterOptions options;
   options.VolumeSize = 120000;
-  WriteRarArchive(Dl + "/set.rar", Entries(), options);
-  std::filesystem::rename(Dl + "/set.r00", Dl + "/moved.r00");
-  Dialogs.InputAnswers = {Q(Dl + "/moved.r00")};
-  Choose("set.rar");
-  AcceptFolder(Dl + "/out");
-  Form->GradBtn9Click();
-  const auto inputs = Dialogs.Texts(TScriptedDialogs::TKind::Input);
-  ASSERT_GE(inputs.size(), 1);
-  EXPECT_TRUE(inputs[0].startsWith("Volume ID: "));
-  EXPECT_EQ(Memo().mid(3, 2), (QStringList{"Extracted set.rar", "Extracted moved.r00"}));
-  EXPECT_EQ(Memo().last(), "Extracted 2 files");
-  EXPECT_EQ(ReadWholeFile(Dl + "/out/b.bin").size(), 300000u);
+  auto entries = Entries();
+  entries[1].Name = "deep\\b.bin";
+  struct TCase {
+    const char* Title;
+    std::deque<std::optional<QString>> Answers;
+    qsizetype Questions;
+    QStringList MemoAfterVersion;
+  } cases[] = {
+      {"the moved volume", {Q(Dl + "/moved.r00")}, 1,
+       {"Extracted set.rar", "Extracted moved.r00", " ", "Extracted 2 files"}},
+      {"a wrong path, then the moved volume", {Q(Dl + "/nowhere.r00"), Q(Dl + "/moved.r00")}, 2,
+       {"Extracted set.rar", "Extracted moved.r00", " ", "Extracted 2 files"}},
+      {"the proposed path confirmed, then cancel", {Q(Dl + "/set.r00"), std::nullopt}, 2,
+       {"Extracted set.rar", "Filename: " + Q(Dl + "/out/deep/b.bin"), "Error#: 25135",
+        "Error: Broken multi-volume chain", "Extended Error Message: ", "", " ", "Extracted 1 files"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Title);
+    std::filesystem::remove_all(Dl);
+    std::filesystem::create_directory(Dl);
+    WriteRarArchive(Dl + "/set.rar", entries, options);
+    std::filesystem::rename(Dl + "/set.r00", Dl + "/moved.r00");
+    Dialogs.Calls.clear();
+    Dialogs.InputAnswers = c.Answers;
+    Choose("set.rar");
+    AcceptFolder(Dl + "/out");
+    Form->GradBtn9Click();
+    const auto prompts = Dialogs.Texts(TScriptedDialogs::TKind::Input);
+    ASSERT_EQ(prompts.size(), c.Questions);
+    EXPECT_EQ(prompts[0], "Volume ID: 0");
+    if (c.Questions > 1) {
+      EXPECT_EQ(prompts[1], "Volume ID: 0\nFile not found: " + *c.Answers[0]);
+    }
+    EXPECT_EQ(Memo().mid(3), c.MemoAfterVersion);
+    if (c.MemoAfterVersion.last() == "Extracted 2 files") {
+      EXPECT_EQ(ReadWholeFile(Dl + "/out/deep/b.bin").size(), 300000u);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(Dl + "/out/deep"));
+    }
+  }
 }
 
 TEST_F(TUnRarPage, CancellingAMissingVolumeStopsTheSet) {
@@ -131,8 +167,24 @@ TEST_F(TUnRarPage, CancellingAMissingVolumeStopsTheSet) {
   AcceptFolder(Dl + "/out");
   Form->GradBtn9Click();
   EXPECT_TRUE(Memo().contains("Extracted set.rar"));
+  EXPECT_TRUE(Memo().contains("Error#: 25135"));
   EXPECT_EQ(Memo().last(), "Extracted 1 files");  // the first entry was whole in set.rar
   EXPECT_FALSE(FileExists(Dl + "/out/b.bin"));
+}
+
+// The version check runs over the archive without writing anything, in the temporary folder
+// or anywhere else.
+TEST_F(TUnRarPage, TheVersionCheckWritesNothing) {
+  TTempDir temp;
+  const QByteArray saved = qgetenv("TMPDIR");
+  qputenv("TMPDIR", QByteArray::fromStdString(temp.Path()));
+  std::filesystem::copy_file(std::string(TALLYRA_TESTDATA_DIR) + "/rar/rarfile/rar3-subdirs.rar", Dl + "/subdirs.rar");
+  const bool compatible = Form->CheckRarVersion(Q(Dl + "/subdirs.rar"));
+  if (saved.isNull()) qunsetenv("TMPDIR");
+  else qputenv("TMPDIR", saved);
+  EXPECT_TRUE(compatible);
+  EXPECT_TRUE(std::filesystem::is_empty(temp.Path()));
+  EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", "RAR Version: 2.9", "OS: Unix"}));
 }
 
 TEST_F(TUnRarPage, HaltEndsTheExtraction) {
@@ -154,17 +206,26 @@ TEST_F(TUnRarPage, HaltEndsTheExtraction) {
   EXPECT_FALSE(Form->GradProgress1->isVisibleTo(Form.get()));
 }
 
-TEST_F(TUnRarPage, UnpackVersion30IsIncompatible) {
+// 30 and above are incompatible; RAR 5 (50) too while the library's ABI version is below 6.
+TEST_F(TUnRarPage, UnpackVersion30AndRar5AreIncompatible) {
   WriteRarArchive(Dl + "/new.rar", Entries(30));
-  Choose("new.rar");
-  Form->GradBtn9Click();
-  EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Message),
-            QStringList{"The version of RAR that this \narchive was compressed with is not \n"
-                        "compatible with the current DLL"});
-  EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", "RAR Version: 3.0", "OS: Win32", " ",
-                                 "The version of RAR that this ", "archive was compressed with is not ",
-                                 "compatible with the current DLL"}));
+  WriteRar5Archive(Dl + "/five.rar", {{"a.txt", "alpha"}});
+  ASSERT_LT(UnRarLibrary().GetDllVersion(), 6);
+  for (const auto& [name, version, host] : {std::tuple<const char*, const char*, const char*>{"new.rar", "3.0", "Win32"},
+                                            {"five.rar", "5.0", "Unix"}}) {
+    SCOPED_TRACE(name);
+    Dialogs.Calls.clear();
+    Choose(name);
+    Form->GradBtn9Click();
+    EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Message),
+              QStringList{"The version of RAR that this \narchive was compressed with is not \n"
+                          "compatible with the current DLL"});
+    EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", QString("RAR Version: ") + version,
+                                   QString("OS: ") + host, " ", "The version of RAR that this ",
+                                   "archive was compressed with is not ", "compatible with the current DLL"}));
+  }
   EXPECT_FALSE(std::filesystem::exists(Dl + "/new"));
+  EXPECT_FALSE(std::filesystem::exists(Dl + "/five"));
 }
 
 TEST_F(TUnRarPage, CancelNothingChosenAndClear) {
@@ -219,4 +280,14 @@ TEST_F(TWindowFixture, ARealThreeVolumeSetCheckedThenExtracted) {
                          "Extracted 2 files"}));
   EXPECT_EQ(RarTestCrc(ReadWholeFile(dl + "/rar3-vols.part1/vols/bigfile.txt")), 0x509ad74cu);
   EXPECT_EQ(RarTestCrc(ReadWholeFile(dl + "/rar3-vols.part1/vols/smallfile.txt")), 0xd08a1f86u);
+}
+
+TEST_F(TUnRarPage, TheExtractionsPercentageStaysReadable) {
+  // White on the filled half, black on the empty one, by the position shown.
+  const std::pair<int, QColor> steps[] = {{80, Qt::white}, {0, Qt::black}, {50, Qt::white}, {49, Qt::black}};
+  for (const auto& [percent, color] : steps) {
+    Form->UnRar1Progress(nullptr, 0, static_cast<std::uint8_t>(percent));
+    EXPECT_EQ(Form->GradProgress1->Position(), percent);
+    EXPECT_EQ(Form->GradProgress1->FontColor(), color) << percent;
+  }
 }

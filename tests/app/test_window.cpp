@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -151,6 +152,47 @@ TEST_F(TWindowFixture, TheCheckTimerFiresOnceAndSelectsTheFile) {
   EXPECT_EQ(form->TallyraStatus->text(), "Checking completed");
 }
 
+TEST_F(TWindowFixture, ATimerStartedCheckDisablesWhatThePageDisables) {
+  for (const char* name : {"1", "2", "3"}) Dir.Write(name, std::string(8 * CrcBlockSize, name[0]));
+  const std::string sfv = Dir.Write("set.sfv", "1 0\r\n2 0\r\n3 0\r\n");
+  Clock.Step = 20;  // every block lets messages run
+  auto form = Open({"/C", Q(sfv)});
+  bool clearEnabled = true, validateEnabled = true;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (form->TallyraStatus->text() != "Checking : 2") return;
+    clearEnabled = form->GradBtn7->isEnabled();
+    validateEnabled = form->GradBtn5->isEnabled();
+    form->GradBtn7->click();  // "Clear Results" under the running check
+  });
+  poll.start(0);
+  form->Timer1Timer();
+  EXPECT_FALSE(clearEnabled);
+  EXPECT_FALSE(validateEnabled);
+  ASSERT_EQ(form->ListBox1->count(), 13);  // nothing was cleared under the check
+  EXPECT_EQ(form->ListBox1->item(2)->text(), "3|Failed|0");
+  EXPECT_TRUE(form->GradBtn7->isEnabled());
+  EXPECT_TRUE(form->GradBtn5->isEnabled());
+}
+
+TEST_F(TWindowFixture, TheCustomNameBoxSitsBesideItsItemWhicheverPageShowsFirst) {
+  const std::string sfv = Dir.Write("set.sfv", "");
+  for (const bool checkFirst : {false, true}) {
+    auto form = checkFirst ? Open({"/C", Q(sfv)}) : Open();
+    form->Timer1->stop();
+    form->show();
+    QCoreApplication::processEvents();
+    form->PageControl1->setCurrentWidget(form->TabSheet1);
+    QCoreApplication::processEvents();
+    const QRadioButton* custom = form->rdogrpFilename->Button(2);
+    const QRect item = custom->geometry();
+    const QRect box = form->Edit2->geometry();
+    EXPECT_GE(box.left(), item.left() + custom->sizeHint().width()) << checkFirst;  // clear of its caption
+    EXPECT_LE(std::abs(box.center().y() - item.center().y()), 1) << checkFirst;
+    EXPECT_EQ(box.right() + 1, form->rdogrpFilename->width() - 7) << checkFirst;
+  }
+}
+
 TEST_F(TWindowFixture, ButtonBarsFollowTheirWidth) {
   auto form = Open();
   form->show();
@@ -180,7 +222,8 @@ TEST_F(TWindowFixture, FileCrcDrivesTheBarAndRecordsErrors) {
   form->GradProgress1->SetPosition(70);
   EXPECT_EQ(form->FileCrc(Q(Dir.Write("a", "123456789"))), 0xCBF43926u);
   EXPECT_EQ(form->GradProgress1->Position(), 0);
-  EXPECT_EQ(form->GradProgress1->FontColor(), QColor(Qt::white));  // it showed 100 before 0
+  // The colour follows the position shown now (0), not the 100 shown before it.
+  EXPECT_EQ(form->GradProgress1->FontColor(), QColor(Qt::black));
   EXPECT_EQ(static_cast<double>(form->CurrentFileSize), 9.0);
 
   form->TotalBytes = 0;

@@ -360,9 +360,26 @@ TEST(DiskManager, DriveChecks) {
   EXPECT_EQ(log.Errors.back().Code, 25171);
   EXPECT_EQ(log.Errors.back().FileName, "/media/cd");
 
+  // A path no listed mount holds: the file system itself decides.
   d.Drives = [] { return std::vector<TDriveInfo>{}; };
+  std::optional<bool> unlisted;
+  d.UnlistedMount = [&](const std::string&) { return unlisted; };
   EXPECT_FALSE(d.Check("/home/u/a.rar"));
   EXPECT_EQ(log.Errors.back().Code, 25170);
+  unlisted = true;
+  EXPECT_FALSE(d.Check("/home/u/a.rar"));
+  EXPECT_EQ(log.Errors.back().Code, 25171);
+  const size_t errors = log.Errors.size();
+  unlisted = false;
+  EXPECT_TRUE(d.Check("/home/u/a.rar"));
+  EXPECT_EQ(log.Errors.size(), errors);
+}
+
+// A target folder that does not exist yet is judged by its nearest existing folder.
+TEST(DiskManager, TheFileSystemAnswersForAFolderNotMadeYet) {
+  const std::string tmp = std::filesystem::temp_directory_path().string();
+  EXPECT_EQ(PathIsOnReadOnlyMount(tmp), std::optional<bool>(false));
+  EXPECT_EQ(PathIsOnReadOnlyMount(tmp + "/no/such/folder/yet/"), std::optional<bool>(false));
 }
 
 TEST(DiskManager, UnreadableVolumeAsksRetryOrCancel) {

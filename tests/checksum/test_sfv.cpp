@@ -139,7 +139,8 @@ TEST(SfvNaming, RulesGiveThePath) {
 TEST(SfvFileSet, MembersShareTheNameWithoutExtension) {
   TTempDir dir;
   for (const char* name : {"set.rar", "set.r00", "set.sfv", "SET.nfo", "set2.rar", "set.part01.rar",
-                           "set.part01.r00", "set.part02.rar"}) {
+                           "set.part01.r00", "set.part02.rar", "set.part2.rar", "set.part.rar",
+                           "other.part1.rar"}) {
     dir.Write(name, "");
   }
   const std::string rar = dir.File("set.rar");
@@ -150,8 +151,15 @@ TEST(SfvFileSet, MembersShareTheNameWithoutExtension) {
   } cases[] = {
       {"set.rar", "set.rar", true},           {"set.r00", "set.rar", true},
       {"set.sfv", "set.rar", true},           {"SET.nfo", "set.rar", true},
-      {"set2.rar", "set.rar", false},         {"set.part01.rar", "set.rar", false},
-      {"set.part01.r00", "set.part01.rar", true}, {"set.part02.rar", "set.part01.rar", false},
+      {"set2.rar", "set.rar", false},
+      // Today's volume names: every part, of any digit count, is the set NAME, and so
+      // are the set's .sfv and .nfo when the start names a part.
+      {"set.part01.rar", "set.rar", true},    {"set.part01.r00", "set.part01.rar", true},
+      {"set.part02.rar", "set.part01.rar", true}, {"set.part01.rar", "set.part2.rar", true},
+      {"set.sfv", "set.part2.rar", true},     {"SET.nfo", "set.part02.rar", true},
+      {"set.rar", "set.part2.rar", true},     {"other.part1.rar", "set.part2.rar", false},
+      // ".part" without a number is part of the name.
+      {"set.part.rar", "set.part2.rar", false}, {"set.part.rar", "set.rar", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsInFileSet(dir.File(c.Name), "/M", dir.File(c.CmdFile)), c.In) << c.Name;

@@ -29,6 +29,8 @@ std::string TTempDir::File(const std::string& name) const { return path_ + "/" +
 
 std::string TTempDir::Write(const std::string& name, const std::string& bytes) const {
   const std::string path = File(name);
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
   std::ofstream out(path, std::ios::binary);
   out << bytes;
   if (!out) throw std::runtime_error("cannot write " + path);

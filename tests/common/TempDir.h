@@ -13,7 +13,7 @@ public:
   const std::string& Path() const { return path_; }
   // Path() + "/" + name.
   std::string File(const std::string& name) const;
-  // Writes a file with the given bytes and returns its path.
+  // Writes a file with the given bytes (making its folders) and returns its path.
   std::string Write(const std::string& name, const std::string& bytes) const;
 
 private:

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
+#include <QMouseEvent>
 #include <QTest>
 #include <algorithm>
 #include <memory>
@@ -157,6 +158,33 @@ TEST(ASLinkOpen, AMouseClickRaisesOnClickFirstThenOpens) {
   EXPECT_EQ(shell.Calls[0].File, "mailto:a@b");
   QTest::mouseClick(&link, Qt::RightButton, {}, QPoint(3, 3));
   EXPECT_EQ(shell.Calls.size(), 1u);
+}
+
+TEST(ASLinkOpen, ADoubleClickOpensTheLinkOnce) {
+  TRecordingShell shell;
+  TASLink link;
+  link.SetCaption(QStringLiteral("a@b"));
+  int clicks = 0, doubleClicks = 0;
+  QObject::connect(&link, &TASLink::clicked, [&] { ++clicks; });
+  QObject::connect(&link, &TASLink::doubleClicked, [&] { ++doubleClicks; });
+  link.show();
+  // The events a double-click brings a widget: press, release, press, double-click,
+  // release.
+  const QPointF at(3, 3);
+  auto send = [&](QEvent::Type type) {
+    QMouseEvent event(type, at, link.mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&link, &event);
+  };
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
+                            QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+    send(type);
+  }
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(doubleClicks, 1);
+  EXPECT_EQ(shell.Calls.size(), 1u);
+  QTest::mouseClick(&link, Qt::LeftButton, {}, QPoint(3, 3));  // a later click clicks again
+  EXPECT_EQ(shell.Calls.size(), 2u);
 }
 
 TEST(ASLinkPaint, ShadowLiesAtTheOffsetOfItsPosition) {

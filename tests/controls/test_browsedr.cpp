@@ -345,6 +345,56 @@ TEST(BrowseDirectoryDlg, TypedPaths) {
   }
 }
 
+TEST(BrowseDirectoryDlg, OkThatCannotGiveAFolderKeepsTheDialogOpenAndSaysWhy) {
+  // The drives folder selected: typed text counts from no folder; with a folder required
+  // the drives folder itself is no choice either.
+  const struct {
+    const char* Name;
+    QString Typed;
+    bool Required;
+    bool ExpectOpen;
+    QString ExpectStatus;
+  } cases[] = {
+      {"relative text", QStringLiteral("backup/"), false, true,
+       QStringLiteral("Select a folder first: \"backup/\" is not a full path")},
+      {"relative text, folder required", QStringLiteral("backup/"), true, true,
+       QStringLiteral("Select a folder first: \"backup/\" is not a full path")},
+      {"the drives folder, required", QString(), true, true, QStringLiteral("Select a folder: \"Computer\" is not one")},
+      {"the drives folder, not required", QString(), false, false, QString()},
+  };
+  for (const auto& c : cases) {
+    TBrowseDirectoryDlg dlg;
+    dlg.SetRoot(idDrives);
+    dlg.SetOptions({bfEditBox, bfNewDialogStyle, bfUseNewUI});
+    dlg.SetShowSelectionInStatus(true);
+    dlg.SetFolderRequired(c.Required);
+    bool validated = false;
+    dlg.OnValidateFailed = [&](TBrowseDirectoryDlg*, const QString&, bool& cancel) {
+      validated = true;
+      cancel = true;  // the window's handler takes any typed path
+    };
+    bool stillOpen = false;
+    QString status;
+    const TDialogRun run = RunDialog(dlg, [&](QDialog* d) {
+      QTreeWidget* tree = Tree(d);
+      tree->setCurrentItem(tree->topLevelItem(0));
+      d->findChild<QLineEdit*>(QStringLiteral("Edit"))->setText(c.Typed);
+      Button(d, "OK")->click();
+      stillOpen = d->isVisible();
+      status = d->findChild<QLabel*>(QStringLiteral("Status"))->text();
+      if (stillOpen) d->reject();
+    });
+    EXPECT_EQ(stillOpen, c.ExpectOpen) << c.Name;
+    EXPECT_FALSE(validated) << c.Name;
+    if (c.ExpectOpen) {
+      EXPECT_EQ(status, c.ExpectStatus) << c.Name;
+      EXPECT_FALSE(run.Result) << c.Name;
+    } else {
+      EXPECT_TRUE(run.Result) << c.Name;
+    }
+  }
+}
+
 TEST(BrowseDirectoryDlg, CreateComesFirstAndReachesTheEditBox) {
   // The extraction page's use: an archive backup.rar in <base>/dl.
   TFolders folders;

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QSignalSpy>
+#include <QTest>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -77,6 +78,37 @@ TEST(FileListBox, MultiSelectKeepsSeveralFiles) {
   list.SetSelected(2, true);
   EXPECT_EQ(list.SelCount(), 2);
   EXPECT_TRUE(list.Selected(2));
+}
+
+TEST(FileListBox, TheListFollowsItsFolderOnDisk) {
+  TTempDir dir;
+  for (const char* name : {"a.bin", "b.bin", "c.bin"}) dir.Write(name, "");
+  TFileListBox list;
+  list.SetMultiSelect(true);
+  list.SetDirectory(Q(dir.Path()));
+  list.show();
+  list.SetSelected(0, true);
+  list.SetSelected(2, true);
+  auto names = [&] {
+    QStringList out;
+    for (int i = 0; i < list.Count(); ++i) out << list.Name(i) + (list.Selected(i) ? "*" : "");
+    return out;
+  };
+  auto waitFor = [&](const QStringList& expected) {
+    for (int i = 0; i < 300 && names() != expected; ++i) QTest::qWait(10);
+    return names();
+  };
+  // A file appears, one selected vanishes: the list follows, the other selection stays.
+  dir.Write("aa.bin", "");
+  std::filesystem::remove(dir.File("c.bin"));
+  EXPECT_EQ(waitFor({"a.bin*", "aa.bin", "b.bin"}), (QStringList{"a.bin*", "aa.bin", "b.bin"}));
+  // Shown again, it is re-read at once, before any notice of the change has come.
+  list.SetSelected(0, false);
+  list.SetSelected(1, true);
+  list.hide();
+  dir.Write("0.bin", "");
+  list.show();
+  EXPECT_EQ(names(), (QStringList{"0.bin", "a.bin", "aa.bin*", "b.bin"}));
 }
 
 TEST(DirectoryListBox, ShowsThePathOpenedAndTheSubfoldersClosed) {

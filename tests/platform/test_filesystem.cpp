@@ -156,6 +156,17 @@ TEST(SequentialFile, ReadsWholeAndReportsTheSize) {
   EXPECT_EQ(bytes, "");
 }
 
+// The paths of a program file with XDG_CONFIG_HOME set to configHome meanwhile.
+static TProgramPaths PathsWithConfigHome(const std::string& exeName, const std::string& configHome) {
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+  const TProgramPaths paths = ProgramPathsFor(exeName);
+  if (old != nullptr) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else unsetenv("XDG_CONFIG_HOME");
+  return paths;
+}
+
 TEST(ProgramPaths, DataFolderIsTheProgramFolderWhenWritable) {
   TTempDir dir;
   const TProgramPaths paths = ProgramPathsFor(dir.File("tallyra"));
@@ -166,14 +177,42 @@ TEST(ProgramPaths, DataFolderIsTheProgramFolderWhenWritable) {
 
 TEST(ProgramPaths, DataFolderFallsBackToTheXdgConfigFolder) {
   TTempDir dir;
-  const char* old = std::getenv("XDG_CONFIG_HOME");
-  const std::string saved = old != nullptr ? old : "";
-  setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
   // A program folder nobody may write to (here: one that does not exist).
-  const TProgramPaths paths = ProgramPathsFor("/nonexistent-tallyra-folder/bin/tallyra");
-  if (old != nullptr) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-  else unsetenv("XDG_CONFIG_HOME");
+  const TProgramPaths paths = PathsWithConfigHome("/nonexistent-tallyra-folder/bin/tallyra", dir.Path());
   EXPECT_EQ(paths.ExeDir, "/nonexistent-tallyra-folder/bin");
   EXPECT_EQ(paths.DataDir, dir.Path() + "/tallyra");
   EXPECT_EQ(paths.DataFile("debug.txt"), dir.Path() + "/tallyra/debug.txt");
+}
+
+// An installed copy keeps its files in the configuration folder even where its program
+// folder is writable (root running /usr/bin/tallyra, or a prefix in the user's home);
+// a build folder and a portable copy keep them beside the program.
+TEST(ProgramPaths, InstalledLayoutKeepsItsFilesOutOfTheProgramFolder) {
+  const struct {
+    const char* Beside;  // a file put next to bin/tallyra, relative to the prefix
+    bool Installed;
+  } cases[] = {
+      {nullptr, false},
+      {"bin/libunrar.so", false},  // the build folder and a portable copy
+      {"lib/libunrar.so", false},  // some other program's library
+      {"lib/tallyra/libunrar.so", true},
+      {"share/applications/tallyra.desktop", true},
+  };
+  for (const auto& c : cases) {
+    TTempDir prefix;
+    ASSERT_TRUE(ForceDirectories(prefix.File("bin")));
+    if (c.Beside != nullptr) {
+      const std::string file = prefix.File(c.Beside);
+      ASSERT_TRUE(ForceDirectories(ExtractFilePath(file)));
+      prefix.Write(c.Beside, "x");
+    }
+    TTempDir config;
+    const TProgramPaths paths = PathsWithConfigHome(prefix.File("bin/tallyra"), config.Path());
+
+    const std::string what = c.Beside != nullptr ? c.Beside : "nothing";
+    EXPECT_EQ(IsInstalledLayout(paths.ExeDir), c.Installed) << what;
+    EXPECT_EQ(paths.ExeDir, prefix.File("bin")) << what;
+    EXPECT_EQ(paths.IniPath(), c.Installed ? config.File("tallyra/tallyra.ini") : prefix.File("bin/tallyra.ini"))
+        << what;
+  }
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unistd.h>
 #include <map>
 
 namespace {
@@ -217,72 +218,139 @@ TRegistryContents AssociationStore(const std::string& exe) {
 
 }  // namespace
 
-TEST(DesktopReflection, WritesTheMimeTypeAndTheEntriesAndRunsTheTools) {
+TEST(DesktopReflection, APortableCopyWritesItsEntryTypeAndContextMenus) {
   TTempDir dir;
   std::filesystem::create_directories(dir.File("opt dir"));
   const std::string exe = dir.Write("opt dir/tallyra", "");
-  const std::string home = dir.File("share");
+  const TDesktopHomes homes{dir.File("share"), dir.File("config")};
   TRecordingTools tools;
-  ASSERT_TRUE(ReflectIntoDesktop(AssociationStore(exe), home, tools));
+  ASSERT_TRUE(ReflectIntoDesktop(AssociationStore(exe), homes, tools));
 
   const std::string quoted = "\"" + exe + "\"";
-  EXPECT_EQ(ReadWholeFile(home + "/applications/tallyra-shell-sfv-open.desktop"),
-            "[Desktop Entry]\nType=Application\nName=Tallyra\nExec=" + quoted +
-                " /C %f\nMimeType=text/x-sfv;\nNoDisplay=true\nTerminal=false\n");
-  EXPECT_EQ(ReadWholeFile(home + "/applications/tallyra-shell-sfv-check-sfv-file.desktop"),
-            "[Desktop Entry]\nType=Application\nName=\xc2\xa4 Check SFV File \xc2\xa4\nExec=" + quoted +
-                " /C %f\nMimeType=text/x-sfv;\nNoDisplay=true\nTerminal=false\n");
-  EXPECT_EQ(ReadWholeFile(home + "/applications/tallyra-shell-application-vnd-rar-create-sfv-file.desktop"),
-            "[Desktop Entry]\nType=Application\nName=\xc2\xa4 Create SFV File \xc2\xa4\nExec=" + quoted +
-                " /M %f\nMimeType=application/vnd.rar;\nNoDisplay=true\nTerminal=false\n");
-  const std::string mime = ReadWholeFile(home + "/mime/packages/tallyra-shell-sfv.xml");
+  EXPECT_EQ(ReadWholeFile(homes.Data + "/applications/tallyra.desktop"),
+            "[Desktop Entry]\nType=Application\nName=Tallyra\nGenericName=SFV checker\n"
+            "Comment=Check a set of files against its SFV file\nExec=" + quoted +
+                " /C %f\nMimeType=text/x-sfv;\nTerminal=false\nCategories=Utility;Archiving;\n"
+                "X-Tallyra-Association=true\n");
+  const std::string mime = ReadWholeFile(homes.Data + "/mime/packages/tallyra.xml");
   EXPECT_NE(mime.find("<mime-type type=\"text/x-sfv\">"), std::string::npos) << mime;
   EXPECT_NE(mime.find("<glob pattern=\"*.sfv\"/>"), std::string::npos) << mime;
-  EXPECT_NE(mime.find("<comment>Tallyra File</comment>"), std::string::npos) << mime;
+  // The default for .sfv files, and nothing else, in the user's mimeapps.list.
+  EXPECT_EQ(ReadWholeFile(homes.Config + "/mimeapps.list"), "[Default Applications]\ntext/x-sfv=tallyra.desktop;\n");
 
+  // The RAR verb lives in context menus only, each running the program with /M.
+  const std::string service = ReadWholeFile(homes.Data + "/kio/servicemenus/tallyra-create-sfv-file.desktop");
+  EXPECT_NE(service.find("Type=Service\n"), std::string::npos) << service;
+  EXPECT_NE(service.find("MimeType=application/vnd.rar;\n"), std::string::npos) << service;
+  EXPECT_NE(service.find("Name=Create SFV File\nExec=" + quoted + " /M %f\n"), std::string::npos) << service;
+  const std::string script = homes.Data + "/nautilus/scripts/Create SFV File";
+  EXPECT_EQ(ReadWholeFile(script), "#!/bin/sh\n# X-Tallyra-Association=true\n[ $# -gt 0 ] || exit 0\nexec '" +
+                                       exe + "' /M \"$1\"\n");
+  EXPECT_EQ(access(script.c_str(), X_OK), 0);
+  const std::string nemo = ReadWholeFile(homes.Data + "/nemo/actions/tallyra-create-sfv-file.nemo_action");
+  EXPECT_NE(nemo.find("Exec='" + exe + "' /M %F\n"), std::string::npos) << nemo;
+  EXPECT_NE(nemo.find("Mimetypes=application/vnd.rar;\n"), std::string::npos) << nemo;
+  // No application entry of ours speaks for an archive type.
+  for (const auto& e : std::filesystem::directory_iterator(homes.Data + "/applications")) {
+    EXPECT_EQ(ReadWholeFile(e.path().string()).find("vnd.rar"), std::string::npos) << e.path();
+  }
   const std::vector<std::vector<std::string>> expected = {
-      {"update-mime-database", home + "/mime"},
-      {"update-desktop-database", home + "/applications"},
-      {"xdg-mime", "default", "tallyra-shell-sfv-open.desktop", "text/x-sfv"},
+      {"update-mime-database", homes.Data + "/mime"},
+      {"update-desktop-database", homes.Data + "/applications"},
   };
   EXPECT_EQ(tools.Calls, expected);
 }
 
-TEST(DesktopReflection, AgainGivesTheSameFilesAndStaleEntriesOfOursGo) {
+TEST(DesktopReflection, AnInstalledCopyUsesItsOwnEntry) {
   TTempDir dir;
-  const std::string home = dir.File("share");
+  const std::string exe = dir.Write("usr/bin/tallyra", "");
+  dir.Write("usr/share/applications/tallyra.desktop", "[Desktop Entry]\n");
+  const TDesktopHomes homes{dir.File("share"), dir.File("config")};
+  // What a portable copy wrote before, and an entry of the user's own.
+  dir.Write("share/applications/tallyra.desktop", "[Desktop Entry]\nX-Tallyra-Association=true\n");
+  dir.Write("share/mime/packages/tallyra.xml", "<!-- X-Tallyra-Association=true -->\n");
+  dir.Write("share/applications/mine.desktop", "[Desktop Entry]\nName=Mine\n");
   TRecordingTools tools;
-  TRegistryContents store = AssociationStore("/usr/bin/tallyra");
-  ASSERT_TRUE(ReflectIntoDesktop(store, home, tools));
+  ASSERT_TRUE(ReflectIntoDesktop(AssociationStore(exe), homes, tools));
+  EXPECT_FALSE(FileExists(homes.Data + "/applications/tallyra.desktop"));
+  EXPECT_FALSE(FileExists(homes.Data + "/mime/packages/tallyra.xml"));
+  EXPECT_TRUE(FileExists(homes.Data + "/applications/mine.desktop"));
+  EXPECT_EQ(ReadWholeFile(homes.Config + "/mimeapps.list"), "[Default Applications]\ntext/x-sfv=tallyra.desktop;\n");
+  EXPECT_NE(ReadWholeFile(homes.Data + "/kio/servicemenus/tallyra-create-sfv-file.desktop").find("Exec=" + exe + " /M %f"),
+            std::string::npos);
+}
+
+TEST(DesktopReflection, WhatAnEarlierBuildWroteGoesWithItsDefaults) {
+  TTempDir dir;
+  const TDesktopHomes homes{dir.File("share"), dir.File("config")};
+  const std::string verb = "tallyra-shell-application-vnd-rar-create-sfv-file.desktop";
+  for (const std::string& old : std::vector<std::string>{"share/applications/tallyra-shell-sfv-open.desktop",
+                                 "share/applications/tallyra-shell-sfv-check-sfv-file.desktop",
+                                 "share/applications/" + verb, std::string("share/mime/packages/tallyra-shell-sfv.xml")}) {
+    dir.Write(old, "[Desktop Entry]\n");
+  }
+  dir.Write("config/mimeapps.list", "[Default Applications]\napplication/vnd.rar=" + verb +
+                                        ";\ntext/plain=gedit.desktop;\n\n[Added Associations]\napplication/vnd.rar=" +
+                                        verb + ";ark.desktop;\ntext/x-sfv=tallyra-shell-sfv-open.desktop;\n");
+  dir.Write("share/applications/mimeinfo.cache", "[MIME Cache]\napplication/vnd.rar=" + verb + ";ark.desktop;\n");
+  TRecordingTools tools;
+  ASSERT_TRUE(ReflectIntoDesktop(AssociationStore("/usr/bin/tallyra"), homes, tools));
+  for (const auto& e : std::filesystem::recursive_directory_iterator(homes.Data)) {
+    EXPECT_EQ(e.path().filename().string().find("tallyra-shell-"), std::string::npos) << e.path();
+  }
+  EXPECT_EQ(ReadWholeFile(homes.Config + "/mimeapps.list"),
+            "[Default Applications]\ntext/plain=gedit.desktop;\ntext/x-sfv=tallyra.desktop;\n\n"
+            "[Added Associations]\napplication/vnd.rar=ark.desktop;\n");
+  EXPECT_EQ(ReadWholeFile(homes.Data + "/applications/mimeinfo.cache"), "[MIME Cache]\napplication/vnd.rar=ark.desktop;\n");
+
+  // Once more changes nothing.
   auto listing = [&] {
     std::map<std::string, std::string> files;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(home)) {
-      if (e.is_regular_file()) files[e.path().string()] = ReadWholeFile(e.path().string());
+    for (const std::string& root : {homes.Data, homes.Config}) {
+      for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        if (e.is_regular_file()) files[e.path().string()] = ReadWholeFile(e.path().string());
+      }
     }
     return files;
   };
   const auto once = listing();
-  ASSERT_TRUE(ReflectIntoDesktop(store, home, tools));
+  ASSERT_TRUE(ReflectIntoDesktop(AssociationStore("/usr/bin/tallyra"), homes, tools));
   EXPECT_EQ(listing(), once);
+}
 
-  // Another program's entry stays; ours for a type no longer registered goes.
-  dir.Write("share/applications/other.desktop", "[Desktop Entry]\n");
-  store.Keys.erase(FoldRegistryPath("application/vnd.rar\\shell\\\xc2\xa4 Create SFV File \xc2\xa4\\command"));
-  ASSERT_TRUE(ReflectIntoDesktop(store, home, tools));
-  EXPECT_TRUE(FileExists(home + "/applications/other.desktop"));
-  EXPECT_FALSE(FileExists(home + "/applications/tallyra-shell-application-vnd-rar-create-sfv-file.desktop"));
-  EXPECT_TRUE(FileExists(home + "/applications/tallyra-shell-sfv-open.desktop"));
+TEST(DesktopReflection, MimeAppsListEdits) {
+  const auto old = [](const std::string& id) { return id.rfind("old-", 0) == 0; };
+  const std::vector<std::pair<std::string, std::string>> ours = {{"tallyra.desktop", "text/x-sfv"}};
+  const struct {
+    const char* What;
+    std::string Before;
+    std::string After;
+  } cases[] = {
+      {"empty", "", "[Default Applications]\ntext/x-sfv=tallyra.desktop;\n"},
+      {"another default goes second", "[Default Applications]\ntext/x-sfv=other.desktop;\n",
+       "[Default Applications]\ntext/x-sfv=tallyra.desktop;other.desktop;\n"},
+      {"ours already first", "[Default Applications]\ntext/x-sfv=tallyra.desktop;x.desktop;\n",
+       "[Default Applications]\ntext/x-sfv=tallyra.desktop;x.desktop;\n"},
+      {"comments and other groups stay", "# mine\n[Removed Associations]\ntext/x-sfv=bad.desktop;\n",
+       "# mine\n[Removed Associations]\ntext/x-sfv=bad.desktop;\n\n[Default Applications]\ntext/x-sfv=tallyra.desktop;\n"},
+      {"lines without ours stay as written", "[Added Associations]\na/b=x.desktop\nc/d=\n",
+       "[Added Associations]\na/b=x.desktop\nc/d=\n\n[Default Applications]\ntext/x-sfv=tallyra.desktop;\n"},
+      {"old ids go, emptied keys too",
+       "[Added Associations]\na/b=old-1.desktop;\nc/d=old-2.desktop;keep.desktop;\n[Default Applications]\n",
+       "[Added Associations]\nc/d=keep.desktop;\n[Default Applications]\ntext/x-sfv=tallyra.desktop;\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EditMimeAppsList(c.Before, old, ours), c.After) << c.What;
+  EXPECT_EQ(EditMimeAppsList("[MIME Cache]\na/b=old-1.desktop;x;\n", old, {}), "[MIME Cache]\na/b=x;\n");
 }
 
 TEST(DesktopReflection, AStoreWithoutCommandsAsksForNoEntries) {
   TRegistryContents c;
   c.Keys[".sfv"] = TRegKey{".sfv", {{"", {TRegDataType::rdString, "Tallyra"}}}, {{"", ""}}};
-  // ".sfv" names a type the store does not hold: nothing to describe it with.
-  EXPECT_TRUE(PlanDesktopReflection(c, "/h").Files.empty());
+  // ".sfv" names a type the store does not hold, or one without an open command.
+  EXPECT_TRUE(PlanDesktopReflection(c, {"/h", "/c"}).Files.empty());
   c.Keys["tallyra"] = TRegKey{"Tallyra", {}, {}};
-  const TDesktopReflection plan = PlanDesktopReflection(c, "/h");
-  ASSERT_EQ(plan.Files.size(), 1u);  // the MIME definition only
-  EXPECT_EQ(plan.Files[0].Path, "/h/mime/packages/tallyra-shell-sfv.xml");
+  const TDesktopReflection plan = PlanDesktopReflection(c, {"/h", "/c"});
+  EXPECT_TRUE(plan.Files.empty());
   EXPECT_TRUE(plan.Defaults.empty());
 }
 
@@ -290,7 +358,7 @@ TEST(DesktopReflection, AnUnwritableDataHomeIsReported) {
   TTempDir dir;
   dir.Write("share", "a file, not a folder");
   TRecordingTools tools;
-  EXPECT_FALSE(ReflectIntoDesktop(AssociationStore("/usr/bin/tallyra"), dir.File("share"), tools));
+  EXPECT_FALSE(ReflectIntoDesktop(AssociationStore("/usr/bin/tallyra"), {dir.File("share"), dir.File("config")}, tools));
 }
 
 TEST(DesktopTools, AbsentOrFailingProgramsReportFalse) {
@@ -315,31 +383,44 @@ TEST(DesktopPaths, DataHomeFollowsXdgDataHome) {
   if (old != nullptr) setenv("XDG_DATA_HOME", saved.c_str(), 1); else unsetenv("XDG_DATA_HOME");
 }
 
-// The real desktop tools, where the machine has them, read what the reflection wrote:
-// a broken MIME definition or desktop entry would be rejected here, not in a user's session.
+// The real desktop tools, where the machine has them, read what the reflection wrote,
+// in scratch data and config folders: the entry validates, .sfv files open with it, and
+// .rar files open with whatever opened them before.
 TEST(DesktopReflection, TheDesktopsOwnToolsAcceptTheFiles) {
   TTempDir dir;
-  const std::string home = dir.File("share");
+  const TDesktopHomes homes{dir.File("share"), dir.File("config")};
   TSpawnDesktopTools tools;
-  if (!tools.Run("update-mime-database", {"-v"})) GTEST_SKIP() << "update-mime-database is not installed";
-  // xdg-mime would touch the real user's settings: left out here.
-  struct TNoDefaults final : IDesktopTools {
-    TSpawnDesktopTools Real;
-    bool Run(const std::string& program, const std::vector<std::string>& arguments) override {
-      return program == "xdg-mime" || Real.Run(program, arguments);
-    }
-  } desktop;
-  ASSERT_TRUE(ReflectIntoDesktop(AssociationStore("/usr/bin/tallyra"), home, desktop));
-  const std::string globs = ReadWholeFile(home + "/mime/globs2");
-  EXPECT_NE(globs.find("text/x-sfv:*.sfv"), std::string::npos) << globs;
+  if (!tools.Run("update-desktop-database", {"--help"}) && !tools.Run("update-mime-database", {"-v"})) {
+    GTEST_SKIP() << "the desktop's tools are not installed";
+  }
+  // An archive manager that opens .rar files, by default and by its MimeType line.
+  dir.Write("share/applications/archiver.desktop",
+            "[Desktop Entry]\nType=Application\nName=Archiver\nExec=archiver %f\nMimeType=application/vnd.rar;\n");
+  dir.Write("config/mimeapps.list", "[Default Applications]\napplication/vnd.rar=archiver.desktop;\n");
+  tools.Run("update-desktop-database", {homes.Data + "/applications"});
+  auto query = [&](const std::string& type) {
+    const std::string out = dir.File("query.out");
+    tools.Run("sh", {"-c", "XDG_CURRENT_DESKTOP= DESKTOP_SESSION= XDG_DATA_HOME=\"$0\" XDG_CONFIG_HOME=\"$1\" "
+                           "xdg-mime query default \"$2\" > \"$3\"",
+                     homes.Data, homes.Config, type, out});
+    return ReadWholeFile(out);
+  };
+  const bool haveXdgMime = tools.Run("sh", {"-c", "command -v xdg-mime"});
+  const std::string rarBefore = haveXdgMime ? query("application/vnd.rar") : "";
+
+  ASSERT_TRUE(ReflectIntoDesktop(AssociationStore("/usr/bin/tallyra"), homes, tools));
   if (tools.Run("desktop-file-validate", {"--help"})) {
-    for (const char* entry : {"tallyra-shell-sfv-open.desktop", "tallyra-shell-sfv-check-sfv-file.desktop",
-                              "tallyra-shell-application-vnd-rar-create-sfv-file.desktop"}) {
-      EXPECT_TRUE(tools.Run("desktop-file-validate", {home + "/applications/" + entry})) << entry;
-    }
-    const std::string cache = ReadWholeFile(home + "/applications/mimeinfo.cache");
-    EXPECT_NE(cache.find("application/vnd.rar=tallyra-shell-application-vnd-rar-create-sfv-file.desktop"),
-              std::string::npos) << cache;
+    EXPECT_TRUE(tools.Run("desktop-file-validate", {homes.Data + "/applications/tallyra.desktop"}));
+  }
+  const std::string globs = ReadWholeFile(homes.Data + "/mime/globs2");
+  EXPECT_NE(globs.find("text/x-sfv:*.sfv"), std::string::npos) << globs;
+  const std::string cache = ReadWholeFile(homes.Data + "/applications/mimeinfo.cache");
+  EXPECT_NE(cache.find("text/x-sfv=tallyra.desktop;"), std::string::npos) << cache;
+  EXPECT_NE(cache.find("application/vnd.rar=archiver.desktop;\n"), std::string::npos) << cache;
+  if (haveXdgMime) {
+    EXPECT_EQ(rarBefore, "archiver.desktop\n");
+    EXPECT_EQ(query("application/vnd.rar"), rarBefore);
+    EXPECT_EQ(query("text/x-sfv"), "tallyra.desktop\n");
   }
 }
 

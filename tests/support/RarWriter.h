@@ -1,11 +1,16 @@
 // A small writer of stored RAR 2.9 archives for tests: file and folder headers, Unicode names,
 // volumes split at a given size or before a chosen entry (name.rar, name.r00 ... or
-// name.part1.rar ...), damaged header or data CRCs on request; and a minimal RAR 5 archive
-// for listing tests.
+// name.part1.rar ...), damaged header or data CRCs on request, AES-encrypted entries and
+// encrypted headers (its own key derivation and nettle's AES, independent of the library's);
+// and a minimal RAR 5 archive for listing tests.
 #pragma once
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+using TRarTestSalt = std::array<uint8_t, 8>;
 
 struct TRarTestEntry {
   std::string Name;  // stored as given (RAR separates folders with '\')
@@ -21,6 +26,13 @@ struct TRarTestEntry {
   bool BreakHeaderCrc = false;
   bool BreakDataCrc = false;
   bool NewVolumeBefore = false;  // the previous volume ends right before this entry
+  // Non-empty: the data is encrypted as RAR 2.9-4.x does (AES-128-CBC, flags 0x04 and 0x400
+  // with Salt), padded to 16 bytes; the header keeps the plain size and CRC.
+  std::string Password{};
+  TRarTestSalt Salt = {0x51, 0x7e, 0x04, 0x9a, 0xc2, 0x33, 0x1d, 0x68};
+  // Set: the data is written as this returns it (another cipher, supplied by the test), with
+  // flag 0x04; the header keeps the plain size and CRC.
+  std::function<std::string(const std::string&)> Encrypt{};
 };
 
 struct TRarWriterOptions {
@@ -31,6 +43,11 @@ struct TRarWriterOptions {
   bool Solid = false;
   bool LargeSizes = false;  // write every file header with the 64-bit size fields
   std::vector<uint8_t> Prefix;  // bytes before the marker (a self-extractor stub)
+  // Non-empty: main header flag 0x80, and every later header is written after its salt,
+  // AES-encrypted with this password and padded to 16 bytes.
+  std::string HeaderPassword;
+  TRarTestSalt HeaderSalt = {0x98, 0xd5, 0x3a, 0xb9, 0x11, 0x20, 0x84, 0x7a};
+  bool SaltPerHeader = false;  // every header gets a salt of its own instead of HeaderSalt
 };
 
 // Name of volume `index` (0 = first) of the set that starts at firstPath (".../name.rar").
@@ -50,3 +67,6 @@ void WriteSparseRarArchive(const std::string& path, const std::string& name, uin
                            const TRarTestEntry& after);
 
 uint32_t RarTestCrc(const std::string& data);
+
+// RAR 2.9-4.x AES-128-CBC of `plain` (zero-padded to 16 bytes) under the key of password and salt.
+std::string RarTestEncrypt(const std::string& password, const TRarTestSalt& salt, const std::string& plain);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sys/stat.h>
 
 #include "RarWriter.h"
 #include "UnrarTestSupport.h"
@@ -28,7 +29,7 @@ TRarTestEntry File(const std::string& name, const std::string& data) {
   return e;
 }
 
-// The record is still filled, and the data still extracts: the Unix repair relies on it.
+// The record is still filled, and the data still extracts.
 TEST_F(UnrarEntries, ABrokenHeaderCrcGives12AndStillExtracts) {
   auto e = File("patched.txt", "header damaged, data fine");
   e.BreakHeaderCrc = true;
@@ -245,36 +246,47 @@ TEST_F(UnrarEntries, SolidSetsUnpackInOrderWhateverIsSkipped) {
   }
 }
 
-// What the extractor's Unix repair does: after opening, it rewrites the attribute field of a
-// Unix header in the archive file to a DOS value. The header then fails its CRC, is still
-// reported with the new attributes and extracts with normal permissions.
-TEST_F(UnrarEntries, AHeaderPatchedAfterOpeningReadsWith12AndExtracts) {
-  auto e = File("tool.sh", "#!/bin/sh\n");
-  e.HostOS = 3;
-  e.Attr = 0x81C0;  // rwx------
-  std::string archive = Write({e});
-  RAROpenArchiveData open{};
-  open.ArcName = archive.data();
-  open.OpenMode = RAR_OM_EXTRACT;
-  void* handle = RAROpenArchive(&open);
-  ASSERT_NE(handle, nullptr);
-  {
-    std::fstream patch(archive, std::ios::in | std::ios::out | std::ios::binary);
-    patch.seekp(20 + 28);  // marker 7 + main header 13, then the attribute field
-    const char dosFile[4] = {0x20, 0, 0, 0};
-    patch.write(dosFile, 4);
+// Unix modes are reported as DOS attributes (so that no caller takes 0664's 0x10 bit for a
+// folder) and their permission bits go to the extracted file; other hosts' attributes are DOS
+// ones whatever bits they carry.
+TEST_F(UnrarEntries, AttributesByHostAreReportedAndApplied) {
+  struct TCase {
+    const char* Name;
+    uint8_t Host;
+    uint32_t Stored, Reported;
+    unsigned Mode;  // of the extracted file
+  } cases[] = {
+      {"plain", 3, 0x81A4, 0x20, 0644},         {"group-writes", 3, 0x81B4, 0x20, 0664},
+      {"read-only", 3, 0x8124, 0x21, 0444},     {"tool", 3, 0x81ED, 0x20, 0755},
+      {"link", 3, 0xA1FF, 0x20, 0644},          // written as a file holding the target, default mode
+      {"win-read-only", 2, 0x21, 0x21, 0444},   {"win-efs", 2, 0x4020, 0x4020, 0644},
+  };
+  std::vector<TRarTestEntry> entries;
+  for (const auto& c : cases) {
+    auto e = File(c.Name, "data");
+    e.HostOS = c.Host;
+    e.Attr = c.Stored;
+    entries.push_back(e);
   }
-  RARHeaderData header{};
-  ASSERT_EQ(RARReadHeader(handle, &header), ERAR_BAD_DATA);
-  EXPECT_EQ(header.HostOS, 3u);
-  EXPECT_EQ(header.FileAttr, 0x20u);
-  std::string dest = Out.Path();
-  EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, dest.data(), nullptr), ERAR_SUCCESS);
-  RARCloseArchive(handle);
-  EXPECT_EQ(ReadWholeFile(Out.File("tool.sh")), e.Data);
-  auto perms = fs::status(Out.File("tool.sh")).permissions();
-  EXPECT_NE(perms & fs::perms::owner_write, fs::perms::none);
-  EXPECT_EQ(perms & fs::perms::owner_exec, fs::perms::none);
+  TRarTestEntry folder;
+  folder.Name = "folder";
+  folder.Directory = true;
+  folder.HostOS = 3;
+  folder.Attr = 0x41ED;
+  entries.push_back(folder);
+  const mode_t mask = ::umask(022);
+  auto listed = RunArchive(Write(entries), RAR_EXTRACT, Out.Path());
+  ::umask(mask);
+  ASSERT_EQ(listed.size(), std::size(cases) + 1);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].Name);
+    EXPECT_EQ(listed[i].Header.FileAttr, cases[i].Reported);
+    EXPECT_EQ(listed[i].ProcessResult, ERAR_SUCCESS);
+    ASSERT_TRUE(fs::is_regular_file(Out.File(cases[i].Name)));
+    EXPECT_EQ(unsigned(fs::status(Out.File(cases[i].Name)).permissions() & fs::perms::all), cases[i].Mode);
+  }
+  EXPECT_EQ(listed.back().Header.FileAttr, 0x10u);
+  EXPECT_TRUE(fs::is_directory(Out.File("folder")));
 }
 
 // Solid sets made by the writer: stored entries, skipped ones, and a set over three volumes,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 
 #include "RarWriter.h"
 #include "UnrarTestSupport.h"
@@ -10,6 +11,7 @@
 #include "unrar/RarCrc.h"
 #include "unrar/RarNames.h"
 #include "unrar/RarOutput.h"
+#include "unrar/RarUnpack.h"
 #include "unrar/RarVolumes.h"
 
 namespace fs = std::filesystem;
@@ -158,6 +160,43 @@ TEST(UnrarInternals, BigEntriesAreReadInPlaceOrThroughARemovedTemporaryFile) {
     EXPECT_EQ(files, 1u);
   }
   TUnarrSession::MemoryLimit = saved;
+}
+
+// The packed bytes of an entry come part after part, whatever size the reader asks for; a
+// missing volume and a part shorter than its header says end the entry with their codes.
+TEST(UnrarInternals, PartsInputReadsAcrossVolumes) {
+  struct TMemoryVolumes : TSourceProvider {
+    std::map<std::string, std::string> Data;
+    std::map<std::string, std::unique_ptr<TMemorySource>> Open;
+    TByteSource* SourceFor(const std::string& path) override {
+      auto found = Data.find(path);
+      if (found == Data.end()) return nullptr;
+      auto& source = Open[path];
+      source = std::make_unique<TMemorySource>(found->second.data(), found->second.size());
+      return source.get();
+    }
+  } volumes;
+  volumes.Data = {{"v1", "xxHELLOyy"}, {"v2", "zWORLD"}, {"v3", "ab"}};
+  auto readAll = [&](const std::vector<TDataPart>& parts, size_t chunk, std::string& out) {
+    TPartsInput input(parts, volumes);
+    std::vector<uint8_t> buffer(chunk);
+    for (;;) {
+      size_t got = 0;
+      if (int rc = input.Read(buffer.data(), buffer.size(), got)) return rc;
+      if (got == 0) return 0;
+      out.append(buffer.begin(), buffer.begin() + long(got));
+    }
+  };
+  for (size_t chunk : {1, 3, 100}) {
+    std::string out;
+    EXPECT_EQ(readAll({{"v1", 2, 5}, {"v2", 1, 5}, {"v3", 0, 0}}, chunk, out), 0);
+    EXPECT_EQ(out, "HELLOWORLD");
+  }
+  std::string out;
+  EXPECT_EQ(readAll({{"v1", 2, 5}, {"gone", 0, 3}}, 4, out), ERAR_EOPEN);
+  EXPECT_EQ(out, "HELLO");
+  out.clear();
+  EXPECT_EQ(readAll({{"v3", 0, 5}}, 10, out), ERAR_EREAD);
 }
 
 }  // namespace
