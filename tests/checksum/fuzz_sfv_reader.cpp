@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace {
@@ -17,9 +18,14 @@ namespace {
 // A folder with a subfolder and names that differ only in letter case.
 const std::string& Folder() {
   static const std::string folder = [] {
-    const auto dir = std::filesystem::temp_directory_path() / ("tallyra-fuzz-sfv-" + std::to_string(std::rand()));
+    const auto dir = std::filesystem::temp_directory_path() / ("tallyra-fuzz-sfv-" + std::to_string(std::random_device()()));
     std::filesystem::create_directories(dir / "CD1");
     for (const char* name : {"CD1/Part.rar", "a.rar", "A.RAR", "Caf\xC3\xA9.rar"}) std::ofstream(dir / name) << "x";
+    static const std::filesystem::path remove = dir;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(remove, ec);
+    });
     return dir.string() + "/";
   }();
   return folder;
