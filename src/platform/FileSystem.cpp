@@ -9,8 +9,7 @@
 #include <unistd.h>
 
 std::string LongPathName(const std::string& path) {
-  struct stat st {};
-  if (path.empty() || stat(path.c_str(), &st) != 0) return path;
+  if (!PathExists(path)) return path;
   // Absolute and cleaned by the text alone: a symbolic link stays as the user named it,
   // like a shortcut, so a link to a file elsewhere keeps standing in its own folder.
   std::error_code ec;
