@@ -10,6 +10,7 @@
 #include "app/IniFile.h"
 #include "app/RarCommand.h"
 #include "checksum/CrcEngine.h"
+#include "checksum/SfvFile.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/Paths.h"
@@ -182,8 +183,9 @@ public:
 
   // ---- fields
   TCrcTable CrcTable{};
-  // Page-aligned: the kernel copies into an aligned buffer markedly faster.
-  alignas(4096) std::array<std::uint8_t, CrcBlockSize> ReadBuffer{};
+  // Page-aligned: the kernel copies into an aligned buffer markedly faster. One chunk of
+  // reading; the engine still sums and shows it in 16 KiB blocks.
+  alignas(4096) std::array<std::uint8_t, CrcReadChunkSize> ReadBuffer{};
   QStringList ErrorList;
   QString WorkDir;
   QString SfvPath;
@@ -354,4 +356,15 @@ private:
   TRarOptions RarOptions();
   void InstallListBox1Drawing();
   void FitWindowToList(int extent);
+  // A check's status text, "Results" caption and list position wait for the next time
+  // messages run: nothing is painted before then, and set for every file of a large set
+  // they cost more than the files' reads.
+  struct TPendingCheckView {
+    const std::vector<TSfvEntry>* Entries = nullptr;
+    int Checking = -1;         // the entry being checked: status text, list position
+    bool CheckingShown = true; // its item already shows more than "Checking"
+    int Checked = 0, Count = 0, VisibleRows = 0;  // the caption, once an entry was judged
+  } pendingCheckView_;
+  void ShowPendingCheckView();
+  void PumpMessages();
 };

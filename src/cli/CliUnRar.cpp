@@ -3,6 +3,7 @@
 #include "archive/aknUnRar.h"
 #include "archive/aknUnRarText.h"
 #include "cli/CliCommon.h"
+#include "cli/CliOptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
@@ -36,24 +37,14 @@ std::string NameOf(const std::string& path) { return ExtractFileName(path); }
 }  // namespace
 
 int RunUnRar(const std::vector<std::string>& args) {
-  bool prompt = true;
-  bool options = true;
-  std::vector<std::string> positional;
-  for (const std::string& a : args) {
-    if (options && a == "--") {
-      options = false;
-    } else if (options && (a == "--help" || a == "-h")) {
-      UnRarUsage(std::cout);
-      return ceOk;
-    } else if (options && a == "--no-prompt") {
-      prompt = false;
-    } else if (options && a.size() > 1 && a[0] == '-') {
-      UnRarUsage(std::cerr);
-      return ceUsage;
-    } else {
-      positional.push_back(a);
-    }
+  const TCliArgs parsed = ParseCliArgs(args, {{"--no-prompt", "", false}});
+  if (!parsed.Error.empty()) return UsageError(parsed.Error, UnRarUsage);
+  if (parsed.Help) {
+    UnRarUsage(std::cout);
+    return ceOk;
   }
+  const bool prompt = !parsed.Has("--no-prompt");
+  const std::vector<std::string>& positional = parsed.Positional;
   if (positional.empty() || positional.size() > 2) {
     UnRarUsage(std::cerr);
     return ceUsage;

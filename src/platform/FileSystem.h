@@ -6,11 +6,13 @@
 // File-system services in the program's own terms. Paths are native byte strings
 // (UTF-8 here); names round-trip byte for byte.
 
-// The absolute, cleaned form of an existing file or folder's path; the input
-// unchanged when there is no such file or folder.
+// The absolute, cleaned form of an existing file or folder's path, symbolic links kept
+// as named, never resolved; the input unchanged when there is no such file or folder.
 std::string LongPathName(const std::string& path);
 
+bool PathExists(const std::string& path);       // anything that exists, links followed
 bool FileExists(const std::string& path);       // an existing non-directory
+bool IsRegularFile(const std::string& path);    // a regular file, links followed
 bool DirectoryExists(const std::string& path);  // an existing directory
 
 // The size in bytes (64-bit), or nothing when the file cannot be queried; the

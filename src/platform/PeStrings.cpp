@@ -90,22 +90,6 @@ bool RvaToOffset(const std::vector<TSection>& sections, std::uint32_t rva, std::
   return false;
 }
 
-std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units) {
-  std::string out;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    std::uint32_t cp = units[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp < 0xE000) {
-      cp = 0xFFFD;  // a lone surrogate
-    }
-    AppendUtf8(out, cp);
-  }
-  return out;
-}
-
 // The 16 strings of one string-table block; missing ones stay empty.
 void ReadBlock(const TBoundedReader& in, std::uint64_t pos, std::uint32_t size,
                std::array<std::string, 16>& strings) {
