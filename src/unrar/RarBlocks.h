@@ -3,6 +3,7 @@
 // code reads volume files and memory images.
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -36,6 +37,7 @@ enum : uint16_t {
 enum : uint16_t { RarEndNextVolume = 0x0001 };
 
 constexpr uint8_t RarMethodStore = 0x30;
+constexpr size_t RarSaltSize = 8;  // RAR 2.9-4.x file and header salt
 constexpr uint8_t RarVersion5 = 50;
 
 struct TRarEntryHeader {
@@ -52,7 +54,7 @@ struct TRarEntryHeader {
   uint32_t Attr = 0;
   std::string Name;  // UTF-8, '/' between folders
   bool HeaderCrcOk = true;
-  std::optional<std::array<uint8_t, 8>> Salt;  // RAR 2.9-4.x: the salt of an encrypted entry's key
+  std::optional<std::array<uint8_t, RarSaltSize>> Salt;  // RAR 2.9-4.x: the salt of an encrypted entry's key
   uint8_t HashType = 1;  // RAR_HASH_ of unrar.h: what checks the unpacked data
   uint8_t Hash[32] = {};  // the BLAKE2sp digest when HashType says so
 

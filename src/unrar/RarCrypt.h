@@ -57,7 +57,6 @@ enum class TRarCipher {
 };
 TRarCipher RarCipherForVersion(uint8_t unpVer);
 
-constexpr size_t RarSaltSize = 8;           // RAR 2.9-4.x file and header salt
 constexpr size_t Rar5SaltSize = 16;
 constexpr size_t Rar5IvSize = 16;
 constexpr size_t Rar5CheckValueSize = 12;   // 8 bytes of check value, then 4 of its SHA-256

@@ -108,6 +108,8 @@ TEST(UnRarBinding, LooksInTheProgramFolderThenInTheInstalledLibraryFolder) {
   EXPECT_FALSE(InitUnRarLibrary((prefix / "bin").string()));
   DoneUnRarLibrary();
   std::filesystem::remove_all(prefix);
+}
+
 TEST(UnRarBinding, TheLaterEntryPointsOfOurLibrary) {
   ASSERT_TRUE(InitUnRarLibrary(UNRAR_LIBRARY_DIR));
   const TUnRarLibrary& lib = UnRarLibrary();
