@@ -269,8 +269,14 @@ TEST(UnrarEncryptedHeaders, HeadersThatOpenedStayOpenWhateverPasswordComesLater)
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
     EXPECT_STREQ(header.FileName, "file1.txt");
     RARSetPassword(handle, other.data());
-    EXPECT_NE(RARProcessFile(handle, RAR_TEST, nullptr, nullptr), ERAR_SUCCESS);
-    EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+    // The sample's files are empty: with a wrong password there is nothing to decrypt wrongly.
+    // Without one the entry stays current, to be skipped.
+    if (other.empty()) {
+      EXPECT_EQ(RARProcessFile(handle, RAR_TEST, nullptr, nullptr), ERAR_MISSING_PASSWORD);
+      EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+    } else {
+      EXPECT_EQ(RARProcessFile(handle, RAR_TEST, nullptr, nullptr), ERAR_SUCCESS);
+    }
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
     EXPECT_STREQ(header.FileName, "file2.txt");
     EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
