@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "RarWriter.h"
 #include "TempDir.h"
+#include "UnRarPageDriver.h"
 #include "WindowFixture.h"
 
 #include <QApplication>
@@ -23,26 +24,6 @@
 #include <tuple>
 
 namespace {
-
-// Acts on the window's folder dialog once it is shown.
-void OnFolderDialog(TForm1& form, std::function<void(TBrowseDirectoryDlg*)> action) {
-  auto* poll = new QTimer(&form);
-  QObject::connect(poll, &QTimer::timeout, [&form, poll, action] {
-    if (form.BrowseDirectoryDlg1->DialogHandle() == nullptr) return;
-    poll->stop();
-    poll->deleteLater();
-    action(form.BrowseDirectoryDlg1);
-  });
-  poll->start(5);
-}
-
-// Confirms the folder dialog, with a typed folder when one is given.
-void AcceptFolder(TForm1& form, const std::string& typed = {}) {
-  OnFolderDialog(form, [typed](TBrowseDirectoryDlg* dlg) {
-    if (!typed.empty()) dlg->EditBox()->setText(QString::fromStdString(typed));
-    dlg->DialogHandle()->findChild<QPushButton*>("OK")->click();
-  });
-}
 
 struct TUnRarPage : TWindowFixture {
   std::unique_ptr<TForm1> Form;
