@@ -127,6 +127,8 @@ void TForm1::GradBtn9Click() {
     HandleException(std::runtime_error("Unable to create directory"));
     return;
   }
+  // What this press makes is taken away again if nothing comes into it.
+  const std::vector<std::string> madeFolders = MissingFolders(Native(target));
   ForceDirectories(Native(target));  // a failure shows in what the extraction reports
 
   InstallUnRarHandlers();
@@ -141,6 +143,7 @@ void TForm1::GradBtn9Click() {
 
   unrarPasswordOffered_ = false;  // the version check's answer opens the extraction too
   const std::int32_t extracted = UnRar1->Extract();
+  RemoveEmptyFolders(madeFolders);
   const QString summary = QStringLiteral("Extracted %1 files").arg(extracted);
   Memo2->appendPlainText(QStringLiteral(" "));
   Memo2->appendPlainText(summary);

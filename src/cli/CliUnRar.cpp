@@ -160,6 +160,8 @@ int RunUnRar(const std::vector<std::string>& args) {
     return CliHalted() ? ceInterrupted : ceFailed;
   }
 
+  // What the command makes is taken away again if nothing comes into it.
+  const std::vector<std::string> madeFolders = MissingFolders(dest);
   ForceDirectories(dest);
   unrar.SetCreateStoredDirs(true);
   unrar.SetUseStoredDirs(true);
@@ -196,6 +198,7 @@ int RunUnRar(const std::vector<std::string>& args) {
   };
   passwordOffered = false;
   const std::int32_t extracted = unrar.Extract();
+  RemoveEmptyFolders(madeFolders);
   Print({" ", "Extracted " + std::to_string(extracted) + " files"});
   const std::int32_t found = std::max(unrar.EntriesFound(), extracted);
   if (found > extracted) {

@@ -134,6 +134,17 @@ TEST_F(TUnRarPasswords, EncryptedHeadersAreAskedForByTheVersionCheck) {
                                  "Error: Invalid password", "Extended Error Message: No password given", ""}));
 }
 
+// Nothing came out: the target folder this press made goes again; one that was there stays.
+TEST_F(TUnRarPasswords, NothingOutLeavesNoNewFolder) {
+  WriteRarArchive(Dl + "/only.rar", {Secret("s.txt", "secret", "pw")});
+  Extract("only.rar", {std::nullopt});
+  EXPECT_EQ(Memo().last(), "Extracted 0 files");
+  EXPECT_FALSE(std::filesystem::exists(Dl + "/out"));
+  std::filesystem::create_directory(Dl + "/out");
+  Extract("only.rar", {std::nullopt});
+  EXPECT_TRUE(std::filesystem::is_directory(Dl + "/out"));
+}
+
 // The answer lasts as long as one press of "&UnRar": the next press asks again.
 TEST_F(TUnRarPasswords, ThePasswordIsForgottenAfterTheArchive) {
   WriteRarArchive(Dl + "/one.rar", {Secret("s.txt", "secret", "pw")});
