@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr unsigned HostUnix = 3;
+constexpr unsigned FlagSplitBefore = 0x01;
 constexpr unsigned FlagSplitAfter = 0x02;
 constexpr unsigned FlagEncrypted = 0x04;
 // The legacy record's name field; an older library cuts longer names to fit it.
@@ -228,7 +229,7 @@ void TUnRar::ProcessArchive(const std::string& archive) {
       if (!EntryIsDirectory(FHeaderData) && MatchEntryName(FEntryName)) {
         ++FEntriesFound;
         // The scan could not count what encrypted headers hide: the run counts it instead.
-        if (FHeadersHidden && !(FHeaderData.Flags & 0x01)) {
+        if (FHeadersHidden && !(FHeaderData.Flags & FlagSplitBefore)) {
           ++FToDoCount;
           FBytesExpected += static_cast<std::int64_t>(UnpackedSize(FHeaderData));
         }
@@ -427,8 +428,7 @@ void TUnRar::ProcessEncryptedEntry() {
         return;
       }
       // What a wrong password gave is garbage: it goes, and the next try asks again.
-      std::error_code ec;
-      if (!(TFileStamp::Of(FDestFileName) == before)) fs::remove(FDestFileName, ec);
+      RemoveLeftover(before);
       WipeString(FPassword);
     }
   }
@@ -453,13 +453,17 @@ void TUnRar::PassPassword(const std::string& password) {
   WipeString(copy);
 }
 
-void TUnRar::UndoTry(const TFileStamp& before, TEntryFolders& folders) {
-  --FDoneCount;
+void TUnRar::RemoveLeftover(const TFileStamp& before) {
   const TFileStamp after = TFileStamp::Of(FDestFileName);
   if (after.Exists && !(after == before)) {
     std::error_code ec;
     fs::remove(FDestFileName, ec);
   }
+}
+
+void TUnRar::UndoTry(const TFileStamp& before, TEntryFolders& folders) {
+  --FDoneCount;
+  RemoveLeftover(before);
   folders.RemoveEmpty();
 }
 

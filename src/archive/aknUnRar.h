@@ -88,7 +88,9 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   // Asks OnGetPassword for the password of `fileName`; false when the handler gave up.
   bool AskPassword(const std::string& fileName);
   void PassPassword(const std::string& password);
-  // What a failed try left goes; the entry is not counted.
+  // A file at the destination that was not there as `before` describes goes.
+  void RemoveLeftover(const TFileStamp& before);
+  // What a failed try left goes (file and new folders); the entry is not counted.
   void UndoTry(const TFileStamp& before, TEntryFolders& folders);
   // The outcome of RARProcessFile for an entry that was to be extracted.
   void FinishEntry(int result, int systemError, const TFileStamp& before, TEntryFolders& folders);

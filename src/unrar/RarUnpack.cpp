@@ -172,12 +172,6 @@ TUnarrSession::~TUnarrSession() {
   if (Stream) ar_close(Stream);
 }
 
-int TUnarrSession::Build(const std::vector<const TRarEntry*>& entries, bool solid, TSourceProvider& sources,
-                         const std::string& tempFolder) {
-  return Build(entries, solid, [&sources](const TRarEntry& e) { return std::make_unique<TPartsInput>(e.Parts, sources); },
-               tempFolder);
-}
-
 int TUnarrSession::Build(const std::vector<const TRarEntry*>& entries, bool solid, const TEntryInputs& inputs,
                          const std::string& tempFolder) {
   QuietUnarrDiagnostics();

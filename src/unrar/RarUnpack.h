@@ -83,9 +83,6 @@ class TUnarrSession {
   // tempFolder takes the image when it is too big for memory. 0 or an ERAR_ code.
   int Build(const std::vector<const TRarEntry*>& entries, bool solid, const TEntryInputs& inputs,
             const std::string& tempFolder);
-  // The same with each entry's parts read as they are.
-  int Build(const std::vector<const TRarEntry*>& entries, bool solid, TSourceProvider& sources,
-            const std::string& tempFolder);
   // Unpacks image entry `index` into sink; earlier entries not yet passed are unpacked and dropped.
   int Extract(size_t index, IUnpackSink& sink);
   // Extract can still reach image entry `index`: the session is open and not past it.

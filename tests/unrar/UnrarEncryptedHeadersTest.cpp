@@ -95,7 +95,8 @@ int Decode(const TRarEntryHeader& header, const std::string& plainPacked, std::s
   entry.WholeCrc = header.FileCRC;
   TOneSource source(plainPacked);
   TUnarrSession session;
-  if (int rc = session.Build({&entry}, false, source, "/tmp")) return rc;
+  auto parts = [&source](const TRarEntry& e) { return std::make_unique<TPartsInput>(e.Parts, source); };
+  if (int rc = session.Build({&entry}, false, parts, "/tmp")) return rc;
   TCollectSink sink;
   int rc = session.Extract(0, sink);
   out = sink.Data;
