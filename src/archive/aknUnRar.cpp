@@ -290,23 +290,17 @@ void TUnRar::CloseHandle() {
 
 int TUnRar::ReadLockedHeader(const std::string& archive, bool readAlready) {
   bool tried = false;
-  if (OnGetPassword && PasswordAttempts() >= 1) {
-    for (int attempts = 0; attempts < PasswordAttempts() && !GetCancel();) {
-      if (FPassword.empty()) {
-        if (!AskPassword(archive)) break;
-        if (FPassword.empty()) continue;
-      }
-      // A try after a read that failed opens the archive afresh, which any library takes.
-      if (attempts++ > 0 || readAlready) {
-        CloseHandle();
-        if (!OpenHandle(archive)) return ERAR_EOPEN;
-      }
-      tried = true;
-      PassPassword(FPassword);
-      const int result = ReadHeader();
-      if (result != ERAR_MISSING_PASSWORD) return result;
-      WipeString(FPassword);
+  for (int attempts = 0; NextPassword(archive, attempts);) {
+    // A try after a read that failed opens the archive afresh, which any library takes.
+    if (attempts > 1 || readAlready) {
+      CloseHandle();
+      if (!OpenHandle(archive)) return ERAR_EOPEN;
     }
+    tried = true;
+    PassPassword(FPassword);
+    const int result = ReadHeader();
+    if (result != ERAR_MISSING_PASSWORD) return result;
+    WipeString(FPassword);
   }
   FHeadersLocked = true;
   ReportError(archive, tried || !OnGetPassword ? std::string() : NoPasswordGivenText, "0", 26517);
@@ -408,32 +402,39 @@ void TUnRar::ProcessEncryptedEntry() {
     }
   }
   bool tried = false;
-  if (OnGetPassword && PasswordAttempts() >= 1) {
-    for (int attempts = 0; attempts < PasswordAttempts() && !GetCancel();) {
-      if (FPassword.empty()) {
-        if (!AskPassword(FDestFileName)) break;
-        if (FPassword.empty()) continue;
-      }
-      ++attempts;
-      tried = true;
-      PassPassword(FPassword);
-      FCrc = 0xFFFFFFFF;
-      FEntryBytes = 0;
-      const int result = CallProcessFile(RAR_EXTRACT, &systemError);
-      const bool failedTry = result == ERAR_BAD_DATA || result == ERAR_MISSING_PASSWORD ||
-                             result == ERAR_BAD_PASSWORD || (result == ERAR_SUCCESS && !CheckPassed(result));
-      if (!failedTry) {
-        // Passed, or failed for a reason no password changes (a file that cannot be written).
-        FinishEntry(result, systemError, before, folders);
-        return;
-      }
-      // What a wrong password gave is garbage: it goes, and the next try asks again.
-      RemoveLeftover(before);
-      WipeString(FPassword);
+  for (int attempts = 0; NextPassword(FDestFileName, attempts);) {
+    tried = true;
+    PassPassword(FPassword);
+    FCrc = 0xFFFFFFFF;
+    FEntryBytes = 0;
+    const int result = CallProcessFile(RAR_EXTRACT, &systemError);
+    const bool failedTry = result == ERAR_BAD_DATA || result == ERAR_MISSING_PASSWORD || result == ERAR_BAD_PASSWORD ||
+                           (result == ERAR_SUCCESS && !CheckPassed(result));
+    if (!failedTry) {
+      // Passed, or failed for a reason no password changes (a file that cannot be written).
+      FinishEntry(result, systemError, before, folders);
+      return;
     }
+    // What a wrong password gave is garbage: it goes, and the next try asks again.
+    RemoveLeftover(before);
+    WipeString(FPassword);
   }
   UndoTry(before, folders);
   ReportError(FDestFileName, tried || !OnGetPassword ? std::string() : NoPasswordGivenText, "0", 26517);
+}
+
+bool TUnRar::NextPassword(const std::string& fileName, int& attempts) {
+  if (!OnGetPassword) return false;
+  while (attempts < PasswordAttempts() && !GetCancel()) {
+    // A handler that leaves the password empty is asked again, and that costs no try.
+    if (FPassword.empty()) {
+      if (!AskPassword(fileName)) return false;
+      if (FPassword.empty()) continue;
+    }
+    ++attempts;
+    return true;
+  }
+  return false;
 }
 
 bool TUnRar::AskPassword(const std::string& fileName) {

@@ -85,6 +85,9 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   bool AcceptForExtraction(TEntryFolders& folders);
   void ProcessEntry();
   void ProcessEncryptedEntry();
+  // Counts the next try for `fileName` with Password, asking OnGetPassword when it is empty;
+  // false when the tries are used up, the run is cancelled or the handler gave up.
+  bool NextPassword(const std::string& fileName, int& attempts);
   // Asks OnGetPassword for the password of `fileName`; false when the handler gave up.
   bool AskPassword(const std::string& fileName);
   void PassPassword(const std::string& password);

@@ -1,10 +1,15 @@
 #pragma once
-// Drives the "UnRar" page's folder dialog from a test: acts on it once it is shown.
+// Drives the "UnRar" page from a test: a window with a download folder, the archive chosen in
+// the page's lists, and the folder dialog acted on once it is shown.
+#include "WindowFixture.h"
 #include "app/Unit1.h"
 #include "controls/BrowseDr.h"
+#include "controls/FilCtl95.h"
 
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -27,3 +32,22 @@ inline void AcceptFolder(TForm1& form, const std::string& typed = {}) {
     dlg->DialogHandle()->findChild<QPushButton*>("OK")->click();
   });
 }
+
+// The window over a temporary program folder with a download folder Dl.
+struct TUnRarPageFixture : TWindowFixture {
+  std::unique_ptr<TForm1> Form;
+  std::string Dl;
+
+  void SetUp() override {
+    Dl = Dir.File("dl");
+    std::filesystem::create_directory(Dl);
+    Form = Open();
+  }
+  // Selects Dl/name in the page's lists.
+  void Choose(const std::string& name) {
+    Form->Directory95ListBox3->SetDirectory(Q(Dl));
+    Form->FilterComboBox2->setCurrentIndex(3);  // all files
+    Form->FileListBox3->SetFileName(Q(name));
+  }
+  QStringList Memo() const { return Form->Memo2->toPlainText().split('\n'); }
+};

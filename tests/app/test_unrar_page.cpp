@@ -25,31 +25,17 @@
 
 namespace {
 
-struct TUnRarPage : TWindowFixture {
-  std::unique_ptr<TForm1> Form;
-  std::string Dl;
-
-  void SetUp() override {
-    Dl = Dir.File("dl");
-    std::filesystem::create_directory(Dl);
-    Form = Open();
-  }
+struct TUnRarPage : TUnRarPageFixture {
   std::vector<TRarTestEntry> Entries(std::uint8_t unpVer = 29) const {
     TRarTestEntry a{"docs\\a.txt", "alpha"};
     TRarTestEntry b{"b.bin", std::string(300000, 'b')};
     a.UnpVer = b.UnpVer = unpVer;
     return {a, b};
   }
-  void Choose(const char* name) {
-    Form->Directory95ListBox3->SetDirectory(Q(Dl));
-    Form->FilterComboBox2->setCurrentIndex(3);  // all files
-    Form->FileListBox3->SetFileName(Q(name));
-  }
   void OnFolderDialog(std::function<void(TBrowseDirectoryDlg*)> action) {
     ::OnFolderDialog(*Form, std::move(action));
   }
   void AcceptFolder(const std::string& typed = {}) { ::AcceptFolder(*Form, typed); }
-  QStringList Memo() const { return Form->Memo2->toPlainText().split('\n'); }
 };
 
 }  // namespace

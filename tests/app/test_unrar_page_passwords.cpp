@@ -23,20 +23,7 @@ namespace {
 
 const std::string RarfileDir = std::string(TALLYRA_TESTDATA_DIR) + "/rar/rarfile";
 
-struct TUnRarPasswords : TWindowFixture {
-  std::unique_ptr<TForm1> Form;
-  std::string Dl;
-
-  void SetUp() override {
-    Dl = Dir.File("dl");
-    std::filesystem::create_directory(Dl);
-    Form = Open();
-  }
-  void Choose(const std::string& name) {
-    Form->Directory95ListBox3->SetDirectory(Q(Dl));
-    Form->FilterComboBox2->setCurrentIndex(3);  // all files
-    Form->FileListBox3->SetFileName(Q(name));
-  }
+struct TUnRarPasswords : TUnRarPageFixture {
   // Extracts the chosen archive into Dl/out with these password answers.
   void Extract(const std::string& name, std::deque<std::optional<QString>> answers) {
     Dialogs.Calls.clear();
@@ -51,7 +38,6 @@ struct TUnRarPasswords : TWindowFixture {
       if (call.Kind == TScriptedDialogs::TKind::Password) calls.push_back(call);
     return calls;
   }
-  QStringList Memo() const { return Form->Memo2->toPlainText().split('\n'); }
 };
 
 TRarTestEntry Secret(const std::string& name, const std::string& data, const std::string& password) {

@@ -18,6 +18,7 @@
 #include "ArchiveTestFiles.h"
 #include "RarWriter.h"
 #include "ReadOnlyInput.h"
+#include "UnRarFixture.h"
 #include "UnRarTestSupport.h"
 #include "archive/aknUnRar.h"
 #include "platform/Drives.h"
@@ -42,22 +43,11 @@ std::vector<std::string> SampleSet(const std::string& relative) {
   return files;
 }
 
-class UnRarComponent : public ::testing::Test {
+class UnRarComponent : public TUnRarFixture {
  protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(InitUnRarLibrary(UNRAR_LIB_DIR)); }
-  static void TearDownTestSuite() { DoneUnRarLibrary(); }
-
-  void SetUp() override {
-    Out = Temp.File("out");
-    fs::create_directories(Out);
-  }
-
   // The component as the tests use it: everything, into Out, volumes taken as offered.
   void Prepare(TUnRar& u, const std::string& archive) {
-    Log.Attach(u);
-    u.SetArchiveFile(archive);
-    u.SetExtractDir(Out);
-    u.SetFileSpec({"*.*"});
+    PrepareRun(u, archive);
     u.OnNextVolume = [this](TZipCommon*, std::string& name, const std::string&, bool exists, bool& cancel) {
       Volumes.push_back(name);
       cancel = !exists;
@@ -72,9 +62,6 @@ class UnRarComponent : public ::testing::Test {
     return Temp.File(fs::path(relative).filename().string());
   }
 
-  TTempDir Temp;
-  std::string Out;
-  TEventLog Log;
   std::vector<std::string> Volumes;
 };
 

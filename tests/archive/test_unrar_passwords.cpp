@@ -8,9 +8,7 @@
 #include <set>
 
 #include "RarWriter.h"
-#include "TempDir.h"
-#include "UnRarTestSupport.h"
-#include "archive/aknUnRar.h"
+#include "UnRarFixture.h"
 
 namespace fs = std::filesystem;
 
@@ -49,27 +47,13 @@ std::set<std::string> Names(const std::map<std::string, std::string>& files) {
   return names;
 }
 
-class UnRarPasswords : public ::testing::Test {
+class UnRarPasswords : public TUnRarFixture {
  protected:
-  static void SetUpTestSuite() { ASSERT_TRUE(InitUnRarLibrary(UNRAR_LIB_DIR)); }
-  static void TearDownTestSuite() { DoneUnRarLibrary(); }
-
-  void SetUp() override {
-    Out = Temp.File("out");
-    fs::create_directories(Out);
-  }
   void Prepare(TUnRar& u, const std::string& archive) {
-    Log.Attach(u);
-    u.SetArchiveFile(archive);
-    u.SetExtractDir(Out);
-    u.SetFileSpec({"*.*"});
+    PrepareRun(u, archive);
     u.SetCreateStoredDirs(true);
     u.OnNextVolume = [](TZipCommon*, std::string&, const std::string&, bool exists, bool& cancel) { cancel = !exists; };
   }
-
-  TTempDir Temp;
-  std::string Out;
-  TEventLog Log;
 };
 
 }  // namespace

@@ -35,13 +35,10 @@ std::ostream& operator<<(std::ostream& out, const TEntryOutcome& e) { return out
 // for null), the logging callbacks installed.
 TRun ExtractWith(const std::string& path, const char* password, const std::string& dest, int operation = RAR_EXTRACT) {
   TRun run;
-  RAROpenArchiveData open{};
-  std::string name = path;
-  open.ArcName = name.data();
-  open.OpenMode = RAR_OM_EXTRACT;
-  void* handle = RAROpenArchive(&open);
+  unsigned openResult = 0;
+  void* handle = OpenForExtraction(path, &openResult);
   if (!handle) {
-    run.End = int(open.OpenResult);
+    run.End = int(openResult);
     return run;
   }
   RARSetProcessDataProc(handle, LogProcessData);
@@ -290,11 +287,8 @@ TEST_F(UnrarDecrypt, AFailedEntryIsTriedAgainWithAnotherPassword) {
             .front();
     fs::remove_all(Out.Path());
     fs::create_directories(Out.Path());
-    RAROpenArchiveData open{};
-    std::string name = path, dest = Out.Path();
-    open.ArcName = name.data();
-    open.OpenMode = RAR_OM_EXTRACT;
-    void* handle = RAROpenArchive(&open);
+    std::string dest = Out.Path();
+    void* handle = OpenForExtraction(path);
     ASSERT_TRUE(handle);
     RARHeaderData header{};
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
@@ -326,11 +320,7 @@ TEST_F(UnrarDecrypt, EncryptedHeadersOpenAfterAWrongPasswordWithoutReopening) {
     options.HeaderPassword = "hp";
     const std::string path =
         WriteRarArchive(Src.File("hp.rar"), {File("a.txt", "alpha", "hp"), File("b.txt", "beta", "hp")}, options).front();
-    RAROpenArchiveData open{};
-    std::string name = path;
-    open.ArcName = name.data();
-    open.OpenMode = RAR_OM_EXTRACT;
-    void* handle = RAROpenArchive(&open);
+    void* handle = OpenForExtraction(path);
     ASSERT_TRUE(handle);
     RARHeaderData header{};
     EXPECT_EQ(RARReadHeader(handle, &header), ERAR_MISSING_PASSWORD);
