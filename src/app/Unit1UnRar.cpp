@@ -256,15 +256,16 @@ void TForm1::UnRar1GetPassword(TZipCommon*, const std::string& FileName, std::st
     return;
   }
   QString prompt = QStringLiteral("Password:");
-  // Asked again for the same file: the last answer did not open it.
+  // Asked again for the same file after an answer: it did not open it.
   if (FileName == unrarPasswordAskedFor_) prompt = FromLocal(MessageText(26517)) + QLatin1Char('\n') + prompt;
-  unrarPasswordAskedFor_ = FileName;
   std::optional<QString> answer = dialogs_->PasswordBox(NameOf(FromNative(FileName)), prompt);
   if (!answer) {
     unrarPasswordSkipped_ = true;
     TryAgain = false;
     return;
   }
+  if (answer->isEmpty()) return;  // nothing to try: the component asks again
+  unrarPasswordAskedFor_ = FileName;
   WipeString(unrarPassword_);
   unrarPassword_ = answer->toStdString();  // the library takes passwords as UTF-8
   WipeText(*answer);

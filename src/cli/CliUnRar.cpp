@@ -115,7 +115,6 @@ int RunUnRar(const std::vector<std::string>& args) {
       return;
     }
     if (file == askedFor) std::cerr << MessageText(26517) << "\n";  // the last answer did not open it
-    askedFor = file;
     std::optional<std::string> typed = ReadSecretLine("Password for " + NameOf(file) + ": ");
     if (!typed) {
       // End of input or Ctrl-C: no more questions.
@@ -124,6 +123,8 @@ int RunUnRar(const std::vector<std::string>& args) {
       if (CliHalted() && !unrar.Cancel()) unrar.SetCancel(true);
       return;
     }
+    if (typed->empty()) return;  // nothing to try: the component asks again
+    askedFor = file;
     WipeString(password);
     password = *typed;
     WipeString(*typed);

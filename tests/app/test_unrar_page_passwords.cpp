@@ -49,7 +49,8 @@ TRarTestEntry Secret(const std::string& name, const std::string& data, const std
 }  // namespace
 
 // Two encrypted files and a plain one. The box is titled with the file's name; the answer
-// opens the next file too; a wrong one is asked again, saying so; Cancel skips every
+// opens the next file too; a wrong one is asked again, saying so (an empty one is simply asked
+// again, costing no try); Cancel skips every
 // encrypted file of the archive, reported once each, and the plain one still comes out.
 TEST_F(TUnRarPasswords, TheBoxAsksKeepsAndSkips) {
   WriteRarArchive(Dl + "/docs.rar", {Secret("a.txt", "alpha", "opensesame"), {"plain.txt", "plain"},
@@ -62,6 +63,7 @@ TEST_F(TUnRarPasswords, TheBoxAsksKeepsAndSkips) {
   } cases[] = {
       {"right", {"opensesame"}, {"Password:"}, 3},
       {"wrong then right", {"nope", "opensesame"}, {"Password:", "Invalid password\nPassword:"}, 3},
+      {"nothing typed, then right", {"", "opensesame"}, {"Password:", "Password:"}, 3},
       {"cancel", {std::nullopt, "opensesame"}, {"Password:"}, 1},
   };
   for (const TCase& c : cases) {
