@@ -147,6 +147,11 @@ public:
                         bool fExists, bool& Cancel);
   void UnRar1Error(TZipCommon* Sender, const std::string& FileName, const std::string& ExtendedMsg,
                    const std::string& VolumeID, std::int32_t ECode);
+  // Asks for the password of an encrypted entry, or of an archive whose headers are encrypted,
+  // in a masked input box titled with the file's name. The answer is kept for the following
+  // entries and for the extraction after the version check, until the press of "&UnRar" ends;
+  // Cancel skips the archive's encrypted entries.
+  void UnRar1GetPassword(TZipCommon* Sender, const std::string& FileName, std::string& Password, bool& TryAgain);
   void BrowseDirectoryDlg1Create(TBrowseDirectoryDlg* Sender);
   void BrowseDirectoryDlg1SelChanged(TBrowseDirectoryDlg* Sender, const QString& NewSel,
                                      const TBrowseItem& NewSelPIDL);
@@ -352,6 +357,12 @@ private:
   void CreateUnRarComponents();
   bool haltLogged_ = false;  // "User halted operation" was logged for the running extraction
   std::string unfoundVolume_;  // the volume name the user gave that does not exist
+  // The password the user gave for the archive of this press of "&UnRar" (never stored).
+  std::string unrarPassword_;
+  bool unrarPasswordOffered_ = false;  // handed to the component in the current run already
+  bool unrarPasswordSkipped_ = false;  // Cancel: no more questions for this archive
+  std::string unrarPasswordAskedFor_;  // the file last asked for, to say why it is asked again
+  void ForgetUnrarPassword();
   void LogHalt();
   TRarOptions RarOptions();
   void InstallListBox1Drawing();

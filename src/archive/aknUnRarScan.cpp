@@ -62,7 +62,11 @@ void TUnRar::ScanVolume(const std::string& volume) {
         continues = isVolume && (block.EndFlags & RarEndNextVolume);
         more = false;
         break;
-      default: more = false; break;  // the volume's end, damage, or headers only a password opens
+      case TRarBlockKind::EncryptedHeaders:
+        FHeadersHidden = true;  // only the library, with the password, sees the entries
+        more = false;
+        break;
+      default: more = false; break;  // the volume's end or damage
     }
   }
   FSetContinues = continues;

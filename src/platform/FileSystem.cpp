@@ -107,6 +107,24 @@ bool ForceDirectories(const std::string& folder) {
   return DirectoryExists(folder);
 }
 
+std::vector<std::string> MissingFolders(const std::string& folder) {
+  std::vector<std::string> missing;
+  std::string level = folder;
+  while (level.size() > 1 && level.back() == PathDelim) level.pop_back();
+  while (!level.empty() && level != "/" && !DirectoryExists(level)) {
+    missing.push_back(level);
+    const std::size_t slash = level.rfind(PathDelim);
+    if (slash == std::string::npos) break;
+    level = level.substr(0, slash);
+  }
+  return missing;
+}
+
+void RemoveEmptyFolders(const std::vector<std::string>& folders) {
+  for (const std::string& folder : folders)
+    if (rmdir(folder.c_str()) != 0) return;  // not empty (or not there): the rest stay too
+}
+
 int ReplaceFileContents(const std::string& path, const std::string& bytes) {
   static unsigned counter = 0;
   std::string temp;

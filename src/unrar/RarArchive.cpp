@@ -52,6 +52,27 @@ std::string TempFolder() {
 // Once the set cannot be read further every read reports it; 12 would read as "one more entry".
 int StickyEnd(int rc) { return rc == ERAR_BAD_DATA ? ERAR_BAD_ARCHIVE : rc; }
 
+// An entry's packed bytes: its parts, then the decrypting stage when it is encrypted.
+class TEntryInput : public IPackedInput {
+ public:
+  TEntryInput(const TRarEntry& entry, TSourceProvider& sources, TRarKeyCache& keys, uint64_t plainLimit)
+      : Parts(entry.Parts, sources) {
+    if (!entry.Header.Encrypted()) return;
+    Failure = CanDecryptRar4(entry.Header, keys);
+    if (Failure == ERAR_SUCCESS) Decrypt = MakeRar4DecryptStage(Parts, entry.Header, keys, plainLimit);
+  }
+  int Read(uint8_t* buffer, size_t size, size_t& got) override {
+    got = 0;
+    if (Failure) return Failure;
+    return Decrypt ? Decrypt->Read(buffer, size, got) : Parts.Read(buffer, size, got);
+  }
+
+ private:
+  TPartsInput Parts;
+  std::unique_ptr<IPackedInput> Decrypt;
+  int Failure = ERAR_SUCCESS;
+};
+
 }  // namespace
 
 TRarArchive::~TRarArchive() = default;
@@ -206,15 +227,19 @@ int TRarArchive::ReadHeader(TRarEntryHeader& header, std::string& volumeName) {
   if (HaveCurrent) ProcessFile(RAR_SKIP, nullptr, nullptr);
   const TRarEntry* entry = nullptr;
   int rc;
+  // Headers a password did not open were not consumed: after another password the same read
+  // goes on from there.
   if (Solid) {
     // A solid set is read ahead whole, volume changes included, so it can be unpacked in one pass.
-    if (!ReadAheadDone) ReadAhead();
+    bool locked = SolidCursor >= SolidEntries.size() && SolidTail == ERAR_MISSING_PASSWORD;
+    if (!ReadAheadDone || (locked && Keys.CanOpenHeaders())) ReadAhead();
     if (SolidCursor >= SolidEntries.size()) return SolidTail;
     entry = &SolidEntries[SolidCursor++];
     rc = entry->Header.HeaderCrcOk ? ERAR_SUCCESS : ERAR_BAD_DATA;
   } else {
     if (Ended) return Ended;
     rc = NextEntry(Current);
+    if (rc == ERAR_MISSING_PASSWORD) return rc;
     if (rc != ERAR_SUCCESS && rc != ERAR_BAD_DATA) return Ended = rc;
     entry = &Current;
   }
@@ -232,9 +257,25 @@ TRarArchive::TRoute TRarArchive::Route(const TRarEntry& e) const {
   const bool stored = h.Method == RarMethodStore;
   if (h.UnpVer == RarVersion5 || h.UnpVer > 36 || h.Method > RarMethodStore + 5 || (!stored && h.UnpVer < 20))
     return TRoute::Unsupported;
-  if (h.Encrypted()) return TRoute::Encrypted;
-  if (Solid) return TRoute::UnarrSolid;
+  if (Solid) return !stored && AfterEncryptedPacked(e) ? TRoute::Unsupported : TRoute::UnarrSolid;
   return stored ? TRoute::Copy : TRoute::Unarr;
+}
+
+bool TRarArchive::AfterEncryptedPacked(const TRarEntry& e) const {
+  for (const TRarEntry& earlier : SolidEntries) {
+    if (&earlier == &e) return false;
+    if (earlier.Header.Encrypted() && earlier.Header.Method != RarMethodStore) return true;
+  }
+  return false;
+}
+
+int TRarArchive::CanRead(const TRarEntry& e) const {
+  return e.Header.Encrypted() ? CanDecryptRar4(e.Header, Keys) : ERAR_SUCCESS;
+}
+
+std::unique_ptr<IPackedInput> TRarArchive::EntryInput(const TRarEntry& entry, uint64_t plainLimit) {
+  TSourceProvider& sources = *this;
+  return std::make_unique<TEntryInput>(entry, sources, Keys, plainLimit);
 }
 
 int TRarArchive::ProcessFile(int operation, const char* destPath, const char* destName) {
@@ -272,13 +313,16 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   }
   if (rc != ERAR_SUCCESS) return rc;
   if (route == TRoute::Unsupported) return ERAR_UNKNOWN_FORMAT;
-  if (route == TRoute::Encrypted) {
-    // The entry stays current, so that the caller may try again with another password.
-    HaveCurrent = true;
-    return Keys.HasPassword() ? ERAR_BAD_DATA : ERAR_MISSING_PASSWORD;
+  if (int can = CanRead(entry)) {
+    // The entry stays current, so that the caller may set a password and try again.
+    if (can == ERAR_MISSING_PASSWORD) HaveCurrent = true;
+    return can;
   }
   std::string tempFolder = operation == RAR_EXTRACT ? FolderOf(target) : TempFolder();
-  return Unpack(entry, route, solidIndex, operation, target, tempFolder);
+  rc = Unpack(entry, route, solidIndex, operation, target, tempFolder);
+  // RAR 4 cannot tell a wrong password before the data's CRC fails; the caller may try another.
+  if (rc == ERAR_BAD_DATA && h.Encrypted()) HaveCurrent = true;
+  return rc;
 }
 
 int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation,
@@ -293,6 +337,8 @@ int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex,
   TEntrySink sink(ProcessDataProc, operation == RAR_EXTRACT ? &out : nullptr);
   int rc = Decode(entry, route, solidIndex, sink, tempFolder);
   if (rc == ERAR_SUCCESS && sink.Count != entry.Header.UnpSize) rc = ERAR_BAD_DATA;
+  // What a wrong password gives is garbage of the right length: it is never kept as a file.
+  if (rc == ERAR_SUCCESS && entry.Header.Encrypted() && sink.Crc != entry.WholeCrc) rc = ERAR_BAD_DATA;
   if (rc == ERAR_SUCCESS && operation == RAR_EXTRACT) rc = out.Finish(entry.Header);
   if (rc == ERAR_EWRITE || rc == ERAR_ECLOSE) LastOutputError = out.Error() ? out.Error() : errno;
   if (rc != ERAR_SUCCESS) return rc;  // a partial file goes with `out`
@@ -305,21 +351,23 @@ int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex,
   const TRarEntryHeader& h = entry.Header;
   switch (route) {
     case TRoute::Copy: {
-      TPartsInput input(entry.Parts, *this);
-      return CopyStored(input, h.UnpSize, sink);
+      // Stored data decrypted is padded to the cipher's block: exactly the file is taken.
+      std::unique_ptr<IPackedInput> input = EntryInput(entry, h.UnpSize);
+      return CopyStored(*input, h.UnpSize, sink);
     }
     case TRoute::Unarr: {
       // A big entry of a plain archive file is read where it lies: copying it first would double
-      // the reading for nothing. Volumes, stubs and old commented headers take the image.
+      // the reading for nothing. Volumes, stubs, old commented headers and encrypted data take
+      // the image.
       if (!InMemory && entry.Parts.size() == 1 && h.PackSize > TUnarrSession::MemoryLimit && FirstMarkerAtStart &&
-          !(Volume->Reader.MainFlags() & RarMainVolume) && !(h.Flags & RarFileComment) &&
+          !(Volume->Reader.MainFlags() & RarMainVolume) && !(h.Flags & (RarFileComment | RarFileEncrypted)) &&
           entry.VolumeName == FirstVolumePath) {
         TUnarrSession direct;
         int rc = direct.ExtractInPlace(entry.VolumeName, h.HeaderPos, h.UnpSize, sink);
         if (rc != TUnarrSession::NotInPlace) return rc;
       }
       TUnarrSession session;
-      if (int rc = session.Build({&entry}, false, *this, tempFolder)) return rc;
+      if (int rc = session.Build({&entry}, false, ImageInputs(), tempFolder)) return rc;
       return session.Extract(0, sink);
     }
     case TRoute::UnarrSolid: return DecodeSolid(solidIndex, sink, tempFolder);
@@ -327,22 +375,36 @@ int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex,
   }
 }
 
+TUnarrSession::TEntryInputs TRarArchive::ImageInputs() {
+  // The image holds what the decoder reads: decrypted data keeps its padding, as the packed
+  // size in the image's header counts it.
+  return [this](const TRarEntry& e) { return EntryInput(e, TRarDecryptInput::NoLimit); };
+}
+
 int TRarArchive::DecodeSolid(size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder) {
+  // The image is made again when a password came (or changed) since, when entries were added
+  // by headers a password opened later, or for an entry tried again.
+  long image = solidIndex < SolidImageIndex.size() ? SolidImageIndex[solidIndex] : -1;
+  if (SolidSession && (SolidKeyGeneration != Keys.Generation() || SolidImageIndex.size() != SolidEntries.size() ||
+                       (image >= 0 && !SolidSession->CanExtract(size_t(image)))))
+    SolidSession.reset();
   if (!SolidSession) {
     std::vector<const TRarEntry*> decodable;
     SolidImageIndex.assign(SolidEntries.size(), -1);
     for (size_t i = 0; i < SolidEntries.size(); ++i) {
-      if (SolidEntries[i].Status != ERAR_SUCCESS || Route(SolidEntries[i]) != TRoute::UnarrSolid) continue;
+      const TRarEntry& e = SolidEntries[i];
+      if (e.Status != ERAR_SUCCESS || Route(e) != TRoute::UnarrSolid || CanRead(e) != ERAR_SUCCESS) continue;
       SolidImageIndex[i] = long(decodable.size());
-      decodable.push_back(&SolidEntries[i]);
+      decodable.push_back(&e);
     }
     SolidSession = std::make_unique<TUnarrSession>();
-    if (int rc = SolidSession->Build(decodable, true, *this, tempFolder)) {
+    SolidKeyGeneration = Keys.Generation();
+    if (int rc = SolidSession->Build(decodable, true, ImageInputs(), tempFolder)) {
       SolidSession.reset();
       return rc;
     }
+    image = SolidImageIndex[solidIndex];
   }
-  long image = SolidImageIndex[solidIndex];
   int rc = image < 0 ? ERAR_BAD_DATA : SolidSession->Extract(size_t(image), sink);
   // After a failure mid-entry the decoder is out of step; the next entry starts a fresh pass.
   if (rc != ERAR_SUCCESS) SolidSession.reset();

@@ -28,8 +28,11 @@ class TRarArchive : private TSourceProvider {
 
   void SetChangeVolProc(CHANGEVOLPROC proc) { ChangeVolProc = proc; }
   void SetProcessDataProc(PROCESSDATAPROC proc) { ProcessDataProc = proc; }
-  // Also opens encrypted headers: set it before the first ReadHeader of such an archive.
+  // Also opens encrypted headers: set it before the first ReadHeader of such an archive, or
+  // after a ReadHeader that answered 22 to read the same header again.
   void SetPassword(const char* password) { Keys.SetPassword(password); }
+  // How many slow key derivations the handle has run (tests count them).
+  size_t KeyDerivations() const { return Keys.Derivations(); }
   // The system's error code of the last output file that could not be created or written.
   int OutputError() const { return LastOutputError; }
 
@@ -47,20 +50,32 @@ class TRarArchive : private TSourceProvider {
   int ReadAhead();  // solid sets: every entry up front, so the decoder runs once in order
   // How an entry's packed data becomes its bytes. Every decision about that is taken in Route;
   // Decode carries it out.
+  // Encryption is a stage below the decoder on every route but Folder (see EntryInput).
   enum class TRoute {
     Folder,       // nothing to unpack
-    Encrypted,    // no decryptor yet
     Unsupported,  // a method or version nobody here unpacks
     Copy,         // stored data, copied from its parts
     Unarr,        // compressed data of a plain archive, one entry at a time
     UnarrSolid,   // compressed or stored data of a solid set, unpacked in one pass in order
   };
   TRoute Route(const TRarEntry& entry) const;
+  // A packed entry of a solid set that follows encrypted packed data. libunarr carries what it
+  // read ahead at the end of one solid entry into the next, and after encrypted data that is
+  // the cipher's padding, which it then decodes as the next entry's start; such entries wait
+  // for a decoder that takes each entry's input on its own.
+  bool AfterEncryptedPacked(const TRarEntry& entry) const;
+  // 0 when the entry's data can be read: it is not encrypted, or its cipher is supported and a
+  // password is set; else 22 or 14 (see CanDecryptRar4).
+  int CanRead(const TRarEntry& entry) const;
+  // The entry's packed bytes as its decoder takes them: read from its parts and, for an
+  // encrypted entry, decrypted, never more than plainLimit (see TRarDecryptInput).
+  std::unique_ptr<IPackedInput> EntryInput(const TRarEntry& entry, uint64_t plainLimit);
   int Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation, const std::string& target,
              const std::string& tempFolder);
   int Decode(const TRarEntry& entry, TRoute route, size_t solidIndex, IUnpackSink& sink,
              const std::string& tempFolder);
   int DecodeSolid(size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder);
+  TUnarrSession::TEntryInputs ImageInputs();
 
   std::unique_ptr<TVolume> Volume;
   std::map<std::string, std::unique_ptr<TByteSource>> Sources;  // volumes whose data an entry needs
@@ -81,6 +96,7 @@ class TRarArchive : private TSourceProvider {
   int SolidTail = ERAR_END_ARCHIVE;
   std::unique_ptr<TUnarrSession> SolidSession;
   std::vector<long> SolidImageIndex;
+  size_t SolidKeyGeneration = 0;  // the password the session's image was decrypted with
 
   CHANGEVOLPROC ChangeVolProc = nullptr;
   PROCESSDATAPROC ProcessDataProc = nullptr;

@@ -93,7 +93,7 @@ struct TRarEntryHeader {
   uint32_t Attr = 0;
   std::string Name;  // UTF-8, '/' between folders
   bool HeaderCrcOk = true;
-  std::optional<std::array<uint8_t, 8>> Salt;  // RAR 2.9-4.x: the salt of an encrypted entry's key
+  std::optional<std::array<uint8_t, RarSaltSize>> Salt;  // RAR 2.9-4.x: the salt of an encrypted entry's key
 
   // Filled from RAR 5 headers; RAR 1.5-4.x entries keep these defaults.
   uint8_t HashType = RarHashCrc32;  // RAR 1.5-4.x entries always carry a CRC-32

@@ -280,6 +280,7 @@ void TRarKeyCache::SetPassword(const char* utf8) {
   if (next.Size == Password.Size && std::memcmp(next.Bytes.data(), Password.Bytes.data(), next.Size) == 0) return;
   Forget();
   Password = next;
+  ++PasswordGeneration;
 }
 
 const TRar3Key& TRarKeyCache::Rar3(const uint8_t* salt) {
@@ -434,6 +435,25 @@ void TRar15Input::DecryptBlocks(uint8_t* data, size_t size) {
     w[2 * i + 1] = uint8_t(k[i] >> 8);
   }
   WipeSecret(k, sizeof k);
+}
+
+int CanDecryptRar4(const TRarEntryHeader& header, const TRarKeyCache& keys) {
+  switch (RarCipherForVersion(header.UnpVer)) {
+    case TRarCipher::Rar15:
+    case TRarCipher::Rar29Aes: return keys.HasPassword() ? ERAR_SUCCESS : ERAR_MISSING_PASSWORD;
+    default: return ERAR_UNKNOWN_FORMAT;
+  }
+}
+
+std::unique_ptr<IPackedInput> MakeRar4DecryptStage(IPackedInput& below, const TRarEntryHeader& header, TRarKeyCache& keys,
+                                                   uint64_t plainLimit) {
+  if (CanDecryptRar4(header, keys) != ERAR_SUCCESS) return nullptr;
+  if (RarCipherForVersion(header.UnpVer) == TRarCipher::Rar15) {
+    TRar15Key key;
+    SetupRar15Key(keys.PasswordText(), key);
+    return std::make_unique<TRar15Input>(below, key, plainLimit);
+  }
+  return std::make_unique<TAesCbcInput>(below, keys.Rar3(header.Salt ? header.Salt->data() : nullptr), plainLimit);
 }
 
 // --- RAR 5 headers ---

@@ -22,12 +22,17 @@
  * is read ahead whole at its first RARReadHeader (so that it is unpacked in one pass), and its
  * volume callbacks all come then.
  *
- * After a failed attempt on an encrypted entry (22, or 12 with a password set) the same entry
- * may be processed again, after RARSetPassword, until RARReadHeader moves on.
+ * Encrypted data (RAR 1.5 and RAR 2.9-4.x ciphers) is decrypted as it is read, with the
+ * password set through RARSetPassword. Without a password RARProcessFile answers 22; with a
+ * wrong one 12, once the data's CRC fails (these formats cannot tell sooner), and nothing is
+ * left of the file. An entry whose cipher is not supported (RAR 2.0's, unpack versions 20 and
+ * 26) answers 14 whatever the password. After a failed attempt on an encrypted entry (22, or
+ * 12 with a password set) the same entry may be processed again, after RARSetPassword, until
+ * RARReadHeader moves on.
  *
  * An archive whose headers are encrypted needs RARSetPassword before its first RARReadHeader.
  * Without a password, or with one that does not open the headers, RARReadHeader answers 22 and
- * reports nothing; to try another password the archive is opened again.
+ * reports nothing; after RARSetPassword the same call reads the same header again.
  *
  * Records: RARReadHeaderEx fills the extended record, with the whole name in FileNameW (and in
  * FileName as UTF-8) and 64-bit sizes; RARReadHeader fills the legacy one, whose sizes above

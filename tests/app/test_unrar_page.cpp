@@ -7,6 +7,7 @@
 #include "Rar5Writer.h"
 #include "RarWriter.h"
 #include "TempDir.h"
+#include "UnRarPageDriver.h"
 #include "WindowFixture.h"
 
 #include <QApplication>
@@ -25,51 +26,17 @@
 
 namespace {
 
-// Acts on the window's folder dialog once it is shown.
-void OnFolderDialog(TForm1& form, std::function<void(TBrowseDirectoryDlg*)> action) {
-  auto* poll = new QTimer(&form);
-  QObject::connect(poll, &QTimer::timeout, [&form, poll, action] {
-    if (form.BrowseDirectoryDlg1->DialogHandle() == nullptr) return;
-    poll->stop();
-    poll->deleteLater();
-    action(form.BrowseDirectoryDlg1);
-  });
-  poll->start(5);
-}
-
-// Confirms the folder dialog, with a typed folder when one is given.
-void AcceptFolder(TForm1& form, const std::string& typed = {}) {
-  OnFolderDialog(form, [typed](TBrowseDirectoryDlg* dlg) {
-    if (!typed.empty()) dlg->EditBox()->setText(QString::fromStdString(typed));
-    dlg->DialogHandle()->findChild<QPushButton*>("OK")->click();
-  });
-}
-
-struct TUnRarPage : TWindowFixture {
-  std::unique_ptr<TForm1> Form;
-  std::string Dl;
-
-  void SetUp() override {
-    Dl = Dir.File("dl");
-    std::filesystem::create_directory(Dl);
-    Form = Open();
-  }
+struct TUnRarPage : TUnRarPageFixture {
   std::vector<TRarTestEntry> Entries(std::uint8_t unpVer = 29) const {
     TRarTestEntry a{"docs\\a.txt", "alpha"};
     TRarTestEntry b{"b.bin", std::string(300000, 'b')};
     a.UnpVer = b.UnpVer = unpVer;
     return {a, b};
   }
-  void Choose(const char* name) {
-    Form->Directory95ListBox3->SetDirectory(Q(Dl));
-    Form->FilterComboBox2->setCurrentIndex(3);  // all files
-    Form->FileListBox3->SetFileName(Q(name));
-  }
   void OnFolderDialog(std::function<void(TBrowseDirectoryDlg*)> action) {
     ::OnFolderDialog(*Form, std::move(action));
   }
   void AcceptFolder(const std::string& typed = {}) { ::AcceptFolder(*Form, typed); }
-  QStringList Memo() const { return Form->Memo2->toPlainText().split('\n'); }
 };
 
 }  // namespace

@@ -91,6 +91,22 @@ TEST(ForceDirectories, MakesEveryMissingLevel) {
   EXPECT_TRUE(ForceDirectories(dir.File("a/b/c")));
 }
 
+// What ForceDirectories makes can be taken away again, but only while it stays empty.
+TEST(ForceDirectories, WhatItMadeGoesAgainWhileEmpty) {
+  TTempDir dir;
+  EXPECT_EQ(MissingFolders(dir.Path()), std::vector<std::string>{});
+  EXPECT_EQ(MissingFolders(dir.File("a/b/c/")),
+            (std::vector<std::string>{dir.File("a/b/c"), dir.File("a/b"), dir.File("a")}));
+  const auto made = MissingFolders(dir.File("a/b/c"));
+  ASSERT_TRUE(ForceDirectories(dir.File("a/b/c")));
+  dir.Write("a/kept.txt", "x");
+  RemoveEmptyFolders(made);
+  EXPECT_FALSE(DirectoryExists(dir.File("a/b")));
+  EXPECT_TRUE(DirectoryExists(dir.File("a")));
+  RemoveEmptyFolders({dir.File("a")});
+  EXPECT_TRUE(FileExists(dir.File("a/kept.txt")));
+}
+
 TEST(SystemErrorText, IsTheSystemTextWithCrLfOrUnknownError) {
   EXPECT_EQ(SystemErrorText(ENOENT), "No such file or directory\r\n");
   EXPECT_EQ(SystemErrorText(99999), "Unknown error");

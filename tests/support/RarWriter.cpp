@@ -259,9 +259,10 @@ std::string FileHeader(const TRarTestEntry& e, const TRarWriterOptions& o, uint1
 
 // What the entry's data area holds, before any split.
 std::string Payload(const TRarTestEntry& e) {
-  if (!e.Password.empty()) return RarTestEncrypt(e.Password, e.Salt, e.Data);
-  if (e.Encrypt) return e.Encrypt(e.Data);
-  return e.Data;
+  const std::string& data = e.Packed.empty() ? e.Data : e.Packed;
+  if (!e.Password.empty()) return RarTestEncrypt(e.Password, e.Salt, data);
+  if (e.Encrypt) return e.Encrypt(data);
+  return data;
 }
 
 }  // namespace

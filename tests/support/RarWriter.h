@@ -1,8 +1,8 @@
-// A small writer of stored RAR 2.9 archives for tests: file and folder headers, Unicode names,
-// volumes split at a given size or before a chosen entry (name.rar, name.r00 ... or
-// name.part1.rar ...), damaged header or data CRCs on request, AES-encrypted entries and
-// encrypted headers (its own key derivation and nettle's AES, independent of the library's).
-// RAR 5 archives: Rar5Writer.h.
+// A small writer of stored RAR 2.9 archives for tests (or of packed data taken from a real
+// archive): file and folder headers, Unicode names, volumes split at a given size or before a
+// chosen entry (name.rar, name.r00 ... or name.part1.rar ...), damaged header or data CRCs on
+// request, AES-encrypted entries and encrypted headers (its own key derivation and nettle's
+// AES, independent of the library's). RAR 5 archives: Rar5Writer.h.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -33,6 +33,9 @@ struct TRarTestEntry {
   // Set: the data is written as this returns it (another cipher, supplied by the test), with
   // flag 0x04; the header keeps the plain size and CRC.
   std::function<std::string(const std::string&)> Encrypt{};
+  // Non-empty: the data area holds these bytes (packed by a real archiver; encrypted like Data
+  // would be), and Data is what they unpack to, whose size and CRC the header keeps.
+  std::string Packed{};
 };
 
 struct TRarWriterOptions {

@@ -152,7 +152,8 @@ TEST_F(UnrarEntries, VersionsDecideWhatCanBeUnpacked) {
   }
 }
 
-TEST_F(UnrarEntries, EncryptedDataNeedsAPasswordAndIsNotDecryptedYet) {
+// Data flagged as encrypted that is not: it needs a password, and decrypted it is garbage.
+TEST_F(UnrarEntries, EncryptedDataNeedsAPasswordAndTheRightOne) {
   auto e = File("secret.txt", "0123456789abcdef");
   e.ExtraFlags = 0x0004;
   std::string archive = Write({e, File("plain.txt", "plain")});

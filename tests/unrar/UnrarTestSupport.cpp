@@ -36,15 +36,20 @@ int UNRAR_CALL LogProcessData(unsigned char* data, int size) {
   return 1;
 }
 
-std::vector<TListed> RunArchive(const std::string& path, int operation, const std::string& destPath,
-                                unsigned* openResult, int* endResult) {
-  std::vector<TListed> listed;
+void* OpenForExtraction(const std::string& path, unsigned* openResult) {
   RAROpenArchiveData open{};
   std::string name = path;
   open.ArcName = name.data();
   open.OpenMode = RAR_OM_EXTRACT;
   void* handle = RAROpenArchive(&open);
   if (openResult) *openResult = open.OpenResult;
+  return handle;
+}
+
+std::vector<TListed> RunArchive(const std::string& path, int operation, const std::string& destPath,
+                                unsigned* openResult, int* endResult) {
+  std::vector<TListed> listed;
+  void* handle = OpenForExtraction(path, openResult);
   if (!handle) return listed;
   RARSetProcessDataProc(handle, LogProcessData);
   RARSetChangeVolProc(handle, LogChangeVolume);

@@ -32,6 +32,9 @@ TCallbackLog& Log();
 int UNRAR_CALL LogChangeVolume(char* arcName, int mode);
 int UNRAR_CALL LogProcessData(unsigned char* data, int size);
 
+// A handle on `path` for extraction; null with the open result in `openResult`.
+void* OpenForExtraction(const std::string& path, unsigned* openResult = nullptr);
+
 struct TListed {
   int ReadResult = 0;
   RARHeaderData Header{};
