@@ -24,6 +24,9 @@ constexpr std::size_t LegacyNameSize = 260;
 
 constexpr std::int32_t msgBrokenChain = 25135;
 constexpr std::int32_t msgInvalidFileName = 25244;
+constexpr std::int32_t msgSkippedFile = 26800;
+// Room for the target of a link in the extended record.
+constexpr std::size_t LinkTargetSize = 1024;
 
 enum class TRarStep { Open, ReadHeader, ProcessFile };
 
@@ -47,6 +50,7 @@ std::int32_t MessageOfResult(const TResult& r) {
       case ERAR_ECREATE: return r.SystemError == ENAMETOOLONG ? msgInvalidFileName : 25237;
       case ERAR_EOPEN: return r.VolumeStopped ? msgBrokenChain : 25235;
       case ERAR_UNKNOWN: return 25355;
+      case ERAR_SKIPPED_LINK: return msgSkippedFile;
       default: break;
     }
   }
@@ -71,6 +75,8 @@ std::int32_t MessageOfResult(const TResult& r) {
 }
 
 bool EntryIsDirectory(const RARHeaderDataEx& h) {
+  // A link to a folder is a link: the library makes it or says why not.
+  if (h.RedirType != 0) return false;
   if ((h.Flags & 0xE0) == 0xE0) return true;
   // A library that reports a Unix mode unmapped: the file type tells a folder.
   if (h.HostOS == HostUnix && h.FileAttr > 0xFF) return (h.FileAttr & 0xF000) == 0x4000;
@@ -128,24 +134,8 @@ struct TFileStamp {
 // so that no folder is left for a file that never came.
 class TEntryFolders {
  public:
-  std::error_code Make(const std::string& folder) {
-    fs::path path = fs::path(folder).lexically_normal();
-    if (!path.has_filename()) path = path.parent_path();
-    std::vector<fs::path> missing;
-    std::error_code ec;
-    for (fs::path p = path; !p.empty() && !fs::is_directory(p, ec); p = p.parent_path()) {
-      missing.push_back(p);
-      if (p == p.parent_path()) break;
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-      // A file where the folder should be: the reason a file inside cannot be made.
-      if (fs::exists(fs::symlink_status(*it, ec))) return std::make_error_code(std::errc::not_a_directory);
-      fs::create_directory(*it, ec);
-      if (ec) return ec;
-      FMade.push_back(*it);
-    }
-    return {};
-  }
+  explicit TEntryFolders(TUnRar& owner) : FOwner(owner) {}
+  std::error_code Make(const std::string& folder) { return FOwner.MakeFoldersInside(folder, &FMade); }
   void RemoveEmpty() {
     std::error_code ec;
     for (auto it = FMade.rbegin(); it != FMade.rend(); ++it) fs::remove(*it, ec);  // fails on a non-empty one
@@ -153,11 +143,43 @@ class TEntryFolders {
   }
 
  private:
-  std::vector<fs::path> FMade;
+  TUnRar& FOwner;
+  std::vector<std::string> FMade;
 };
 
 TUnRar::~TUnRar() {
   if (RunningUnRar() == this) SetRunningUnRar(nullptr);
+}
+
+std::error_code TUnRar::MakeFoldersInside(const std::string& folder, std::vector<std::string>* made) {
+  fs::path path = fs::path(folder).lexically_normal();
+  if (!path.has_filename()) path = path.parent_path();
+  fs::path root = fs::path(ResolvedExtractDir()).lexically_normal();
+  if (!root.has_filename()) root = root.parent_path();
+  const fs::path below = path.lexically_relative(root);
+  // A folder outside ExtractDir (a name OnFileExists chose) is walked from the file system's root.
+  const bool inside = !below.empty() && *below.begin() != "..";
+  std::error_code ec;
+  fs::path at = inside ? root : path.root_path();
+  if (inside && !fs::is_directory(root, ec)) {
+    // ExtractDir itself is the user's folder: made as named, links and all.
+    fs::create_directories(root, ec);
+    if (ec) return ec;
+  }
+  for (const fs::path& part : inside ? below : path.relative_path()) {
+    if (part == ".") continue;
+    at /= part;
+    const fs::file_status status = fs::symlink_status(at, ec);
+    // Nothing is made or written through a link that stands in the destination.
+    if (inside && fs::is_symlink(status)) return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    if (fs::is_directory(fs::status(at, ec))) continue;
+    // A file where the folder should be: the reason a file inside cannot be made.
+    if (fs::exists(status)) return std::make_error_code(std::errc::not_a_directory);
+    fs::create_directory(at, ec);
+    if (ec) return ec;
+    if (made) made->push_back(at.string());
+  }
+  return {};
 }
 
 void TUnRar::ExtractArchive() {
@@ -188,6 +210,7 @@ void TUnRar::ProcessArchive(const std::string& archive) {
   FMissingVolume.clear();
   FVolumeMissing = FVolumeStopped = FMissingReported = false;
   FSetContinues = true;
+  FScanMetDamage = false;
   FEntriesFound = 0;
   FReachedEnd = false;
   struct TClose {
@@ -234,8 +257,9 @@ void TUnRar::ProcessArchive(const std::string& archive) {
         ProcessEntry(false, true);
       }
       result = ReadHeader();
-      // Everything asked for is out, and no further volume can hold more.
-      if (FDoneCount > 0 && FDoneCount >= FToDoCount && !FSetContinues) {
+      // Everything asked for is out, and no further volume can hold more (nor damaged
+      // headers after the last entry found, which the library then reports).
+      if (FDoneCount > 0 && FDoneCount >= FToDoCount && !FSetContinues && !FScanMetDamage) {
         endedEarly = true;
         break;
       }
@@ -258,6 +282,9 @@ void TUnRar::ProcessArchive(const std::string& archive) {
 }
 
 int TUnRar::ReadHeader() {
+  FLinkTarget.assign(LinkTargetSize, L'\0');
+  FHeaderData.RedirName = FLinkTarget.data();
+  FHeaderData.RedirNameSize = static_cast<unsigned>(FLinkTarget.size());
   const int result = UnRarLibrary().ReadHeaderEx(FHandle, &FHeaderData);
   RethrowPending();
   return result;
@@ -312,14 +339,16 @@ int TUnRar::ProcessEntry(bool passwordTry, bool lastAttempt) {
   // OnFileExists may have chosen another name.
   destPath = ExtractFilePath(FDestFileName);
   destName = FDestFileName;
-  TEntryFolders folders;
+  TEntryFolders folders(*this);
   if (const std::error_code ec = folders.Make(destPath)) {
     const TResult made{ERAR_ECREATE, TRarStep::ProcessFile, false, ec.value()};
     --FDoneCount;
     ReportError(FDestFileName, SystemReason(ec.value()), "0", MessageOfResult(made));
     return call(RAR_SKIP);
   }
-  SetNormalAttributes(FDestFileName);
+  // A link in the file's place is replaced, never followed: its target keeps its mode.
+  std::error_code linkError;
+  if (!fs::is_symlink(fs::symlink_status(FDestFileName, linkError))) SetNormalAttributes(FDestFileName);
   if (passwordTry && FileExists(FDestFileName)) {
     std::error_code ec;
     fs::remove(FDestFileName, ec);
@@ -345,9 +374,9 @@ int TUnRar::ProcessEntry(bool passwordTry, bool lastAttempt) {
 void TUnRar::FinishEntry(int result, int systemError, const TFileStamp& before, TEntryFolders& folders) {
   const bool whole = FEntryBytes == UnpackedSize(FHeaderData);
   if (result == ERAR_SUCCESS || (result == ERAR_BAD_DATA && whole)) {
-    // The file is complete: its check decides, the library's own for a hash the component
-    // does not compute.
-    const bool passed = FHeaderData.HashType == RAR_HASH_BLAKE2 ? result == ERAR_SUCCESS : CrcMatches();
+    // The file is complete: its check decides. The component checks a CRC-32 itself; a
+    // BLAKE2sp hash, a link or copy, or a checksum keyed with the password only the library can.
+    const bool passed = FHeaderData.HashType == RAR_HASH_CRC32 ? CrcMatches() : result == ERAR_SUCCESS;
     if (!ReportCheck(passed)) --FDoneCount;
     return;
   }
@@ -362,8 +391,11 @@ void TUnRar::FinishEntry(int result, int systemError, const TFileStamp& before, 
   const TResult r{result, TRarStep::ProcessFile, FVolumeMissing || FVolumeStopped, systemError};
   const std::int32_t message = MessageOfResult(r);
   if (message == msgBrokenChain) FMissingReported = true;
-  const bool withReason = result == ERAR_ECREATE || result == ERAR_EWRITE;
-  ReportError(FDestFileName, withReason ? SystemReason(systemError) : std::string(), "0", message);
+  std::string extended;
+  if (result == ERAR_ECREATE || result == ERAR_EWRITE) extended = SystemReason(systemError);
+  // A link that was not made says where it pointed.
+  if (result == ERAR_SKIPPED_LINK && FLinkTarget[0]) extended = WideToUtf8(FLinkTarget.data(), FLinkTarget.size());
+  ReportError(FDestFileName, extended, "0", message);
 }
 
 bool TUnRar::CrcMatches() const {

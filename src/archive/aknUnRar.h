@@ -21,6 +21,7 @@
 #include <exception>
 #include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "archive/aknBase.h"
@@ -47,6 +48,11 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   std::int32_t EntriesFound() const { return FEntriesFound; }
   bool ReachedEnd() const { return FReachedEnd; }
 
+  // Makes the missing folders of `folder`, a folder of ExtractDir or below it; none of the way
+  // below ExtractDir may be a link (too_many_symbolic_link_levels), so nothing is ever made or
+  // written through one. The folders made are added to `made`.
+  std::error_code MakeFoldersInside(const std::string& folder, std::vector<std::string>* made);
+
  protected:
   void ExtractArchive() override;
 
@@ -70,6 +76,7 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
 
   std::string FPassword;
   RARHeaderDataEx FHeaderData{};
+  std::vector<wchar_t> FLinkTarget;  // the record's RedirName buffer
   std::string FEntryName;
   bool FNameCut = false;  // the record may not hold the whole name
   void* FHandle = nullptr;
@@ -86,6 +93,7 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   bool FVolumeStopped = false;
   bool FMissingReported = false;  // an entry cut short by it already said so
   bool FSetContinues = true;      // the last volume scanned says another one follows
+  bool FScanMetDamage = false;    // its headers end in damage rather than at their end
   std::int32_t FEntriesFound = 0;
   bool FReachedEnd = false;
 };

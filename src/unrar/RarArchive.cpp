@@ -1,11 +1,12 @@
 #include "unrar/RarArchive.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include "unrar/RarCrc.h"
-#include "unrar/RarOutput.h"
+#include "unrar/RarHash.h"
 #include "unrar/RarVolumes.h"
 
 struct TRarArchive::TVolume {
@@ -26,23 +27,52 @@ bool IsRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Checks and forwards every unpacked block: CRC, the caller's data callback, the output file.
+// Checks and forwards every unpacked block: the entry's hash, the caller's data callback, the
+// output file.
 class TEntrySink : public IUnpackSink {
  public:
-  TEntrySink(PROCESSDATAPROC callback, TOutputFile* out) : Callback(callback), Out(out) {}
+  TEntrySink(PROCESSDATAPROC callback, TOutputFile* out, uint8_t hashType)
+      : Hasher(hashType), Callback(callback), Out(out) {}
   int Write(const uint8_t* data, size_t size) override {
-    Crc = RarCrc32(Crc, data, size);
+    Hasher.Update(data, size);
     Count += size;
     if (Callback && Callback(const_cast<uint8_t*>(data), int(size)) <= 0) return ERAR_UNKNOWN;
-    return Out ? Out->Write(data, size) : ERAR_SUCCESS;
+    if (KeepLimit) {
+      if (Kept.size() + size > KeepLimit) KeptTooMuch = true;
+      else Kept.append(reinterpret_cast<const char*>(data), size);
+    }
+    if (!Out || WriteError) return ERAR_SUCCESS;
+    const int rc = Out->Write(data, size);
+    if (rc == ERAR_SUCCESS || !KeepGoing) return rc;
+    // The decoder goes on, for the solid entries that follow this one.
+    WriteError = rc;
+    return ERAR_SUCCESS;
   }
-  uint32_t Crc = 0;
+  TRarHasher Hasher;
   uint64_t Count = 0;
+  bool KeepGoing = false;  // a failed write does not stop the decoder
+  int WriteError = 0;
+  size_t KeepLimit = 0;    // the data is kept too, up to this much
+  std::string Kept;
+  bool KeptTooMuch = false;
 
  private:
   PROCESSDATAPROC Callback;
   TOutputFile* Out;
 };
+
+class TNullSink : public IUnpackSink {
+ public:
+  int Write(const uint8_t*, size_t) override { return ERAR_SUCCESS; }
+};
+
+// The longest link target a RAR 1.5-4.x link entry may hold.
+constexpr size_t MaxLinkTarget = PATH_MAX - 1;
+
+bool HashMatches(const TRarHasher& hasher, const TRarEntry& e) { return hasher.Matches(e.WholeCrc, e.WholeHash); }
+
+// The key under which an entry's name is remembered for hard links and copies.
+std::string EntryKey(const std::string& name) { return JoinInside("", name); }
 
 std::string TempFolder() {
   const char* tmp = std::getenv("TMPDIR");
@@ -81,7 +111,7 @@ int TRarArchive::OpenFirst(std::unique_ptr<TByteSource> source, const std::strin
   int rc = Volume->Reader.Open();
   FirstMarkerAtStart = Volume->Reader.MarkerPos() == 0 && !Volume->Reader.IsRar5();
   FirstVolumePath = path;
-  Solid = Volume->Reader.MainFlags() & RarMainSolid;
+  ReadAheadSolid = (Volume->Reader.MainFlags() & RarMainSolid) && !Volume->Reader.IsRar5();
   return rc;
 }
 
@@ -144,6 +174,8 @@ int TRarArchive::NextEntry(TRarEntry& entry) {
         entry.VolumeName = Volume->Path;
         entry.Parts.push_back({Volume->Path, block.Entry.DataPos, block.Entry.PackSize});
         entry.WholeCrc = block.Entry.FileCRC;
+        entry.WholeHashType = block.Entry.HashType;
+        entry.WholeHash = block.Entry.Hash;
         return block.Entry.HeaderCrcOk ? ERAR_SUCCESS : ERAR_BAD_DATA;
       case TRarBlockKind::Skipped:
         continue;
@@ -184,6 +216,8 @@ int TRarArchive::CollectParts(TRarEntry& entry) {
       return ERAR_BAD_DATA;
     entry.Parts.push_back({Volume->Path, block.Entry.DataPos, block.Entry.PackSize});
     entry.WholeCrc = block.Entry.FileCRC;
+    entry.WholeHashType = block.Entry.HashType;
+    entry.WholeHash = block.Entry.Hash;
     more = block.Entry.SplitAfter();
   }
   return ERAR_SUCCESS;
@@ -206,7 +240,7 @@ int TRarArchive::ReadHeader(TRarEntryHeader& header, std::string& volumeName) {
   if (HaveCurrent) ProcessFile(RAR_SKIP, nullptr, nullptr);
   const TRarEntry* entry = nullptr;
   int rc;
-  if (Solid) {
+  if (ReadAheadSolid) {
     // A solid set is read ahead whole, volume changes included, so it can be unpacked in one pass.
     if (!ReadAheadDone) ReadAhead();
     if (SolidCursor >= SolidEntries.size()) return SolidTail;
@@ -226,14 +260,21 @@ int TRarArchive::ReadHeader(TRarEntryHeader& header, std::string& volumeName) {
 
 TRarArchive::TRoute TRarArchive::Route(const TRarEntry& e) const {
   const TRarEntryHeader& h = e.Header;
+  // A link or copy has no data; its target is in the header, which is never encrypted alone.
+  // A link to a folder (a junction) is marked a folder too, and is no folder to make here.
+  if (h.UnpVer == RarVersion5 && h.RedirType != RarRedirNone) return TRoute::Redirect;
   if (h.IsDirectory()) return TRoute::Folder;
-  // libunarr unpacks RAR 2.0 to 2.9 compression (unpack versions 20 to 36); RAR 1.5
-  // compression, RAR 5 and methods past "best" have no decoder here yet.
   const bool stored = h.Method == RarMethodStore;
-  if (h.UnpVer == RarVersion5 || h.UnpVer > 36 || h.Method > RarMethodStore + 5 || (!stored && h.UnpVer < 20))
-    return TRoute::Unsupported;
+  if (h.UnpVer == RarVersion5) {
+    if (h.Method > RarMethodStore + 5) return TRoute::Unsupported;
+    if (h.Encrypted()) return TRoute::Encrypted;
+    return stored ? TRoute::Copy : TRoute::Rar5;
+  }
+  // libunarr unpacks RAR 2.0 to 2.9 compression (unpack versions 20 to 36); RAR 1.5
+  // compression and methods past "best" have no decoder here.
+  if (h.UnpVer > 36 || h.Method > RarMethodStore + 5 || (!stored && h.UnpVer < 20)) return TRoute::Unsupported;
   if (h.Encrypted()) return TRoute::Encrypted;
-  if (Solid) return TRoute::UnarrSolid;
+  if (ReadAheadSolid) return TRoute::UnarrSolid;
   return stored ? TRoute::Copy : TRoute::Unarr;
 }
 
@@ -241,63 +282,172 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   if (!HaveCurrent) return ERAR_BAD_ARCHIVE;
   HaveCurrent = false;
   size_t solidIndex = SolidCursor - 1;
-  TRarEntry& entry = Solid ? SolidEntries[solidIndex] : Current;
+  TRarEntry& entry = ReadAheadSolid ? SolidEntries[solidIndex] : Current;
   int rc = entry.Status;
-  if (!Solid && entry.Header.SplitAfter()) {
+  if (!ReadAheadSolid && entry.Header.SplitAfter()) {
     // Skipping a split file still walks through its volumes, so reading goes on behind it.
     rc = CollectParts(entry);
     if (rc != ERAR_SUCCESS) Ended = StickyEnd(rc);
   }
-  if (ListOnly || (operation != RAR_TEST && operation != RAR_EXTRACT)) return rc;
+  const TRoute route = Route(entry);
+  if (ListOnly || (operation != RAR_TEST && operation != RAR_EXTRACT)) {
+    if (!ListOnly && route == TRoute::Rar5) KeepForSolidStream(entry);
+    return rc;
+  }
 
   const TRarEntryHeader& h = entry.Header;
-  std::string target;
+  TDestination dest;
   if (operation == RAR_EXTRACT) {
-    target = destName && *destName ? std::string(destName) : JoinInside(destPath ? destPath : "", h.Name);
-    if (target.empty()) {
+    dest = PlanDestination(destPath, destName, h.Name);
+    if (dest.Empty()) {
+      if (route == TRoute::Rar5) KeepForSolidStream(entry);
       LastOutputError = EINVAL;
       return ERAR_ECREATE;
     }
   }
-  const TRoute route = Route(entry);
   if (route == TRoute::Folder) {
     if (operation == RAR_EXTRACT) {
-      if (!MakeFolders(target)) {
-        LastOutputError = errno;
+      if (int error = MakeFolder(dest, h)) {
+        LastOutputError = error;
         return ERAR_ECREATE;
       }
-      ApplyTimeAndAttributes(target, h, true);
     }
     return rc;
   }
-  if (rc != ERAR_SUCCESS) return rc;
+  if (rc != ERAR_SUCCESS) {
+    if (route == TRoute::Rar5) KeepForSolidStream(entry);
+    return rc;
+  }
   if (route == TRoute::Unsupported) return ERAR_UNKNOWN_FORMAT;
   if (route == TRoute::Encrypted) {
     // The entry stays current, so that the caller may try again with another password.
     HaveCurrent = true;
     return Keys.HasPassword() ? ERAR_BAD_DATA : ERAR_MISSING_PASSWORD;
   }
-  std::string tempFolder = operation == RAR_EXTRACT ? FolderOf(target) : TempFolder();
-  return Unpack(entry, route, solidIndex, operation, target, tempFolder);
+  if (route == TRoute::Redirect) return Redirect(entry, operation, dest);
+  if (route == TRoute::Rar5) {
+    if (entry.Header.Solid()) CatchUpSolidStream();
+    else Rar5Behind.clear();
+  }
+  std::string tempFolder = operation == RAR_EXTRACT ? dest.Root : TempFolder();
+  return Unpack(entry, route, solidIndex, operation, dest, tempFolder);
 }
 
-int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation,
-                        const std::string& target, const std::string& tempFolder) {
+void TRarArchive::KeepForSolidStream(const TRarEntry& entry) {
+  // An entry that is not solid starts a stream of its own: what came before is not needed.
+  if (!entry.Header.Solid()) Rar5Behind.clear();
+  Rar5Behind.push_back(entry);
+}
+
+void TRarArchive::CatchUpSolidStream() {
+  std::vector<TRarEntry> behind = std::move(Rar5Behind);
+  Rar5Behind.clear();
+  // Results do not matter here: after a failure the decoder refuses the solid entries that follow.
+  for (const TRarEntry& e : behind) {
+    TNullSink sink;
+    Decode(e, TRoute::Rar5, 0, sink, TempFolder());
+  }
+}
+
+TRar5Unpacker& TRarArchive::Unpacker5() {
+  if (!Rar5Decoder) Rar5Decoder = std::make_unique<TRar5Unpacker>();
+  return *Rar5Decoder;
+}
+
+void TRarArchive::Remember(const TRarEntry& entry, int operation, const TDestination& dest, bool whole) {
+  const std::string key = EntryKey(entry.Header.Name);
+  Extracted.erase(key);
+  Tested.erase(key);
+  if (!whole) return;
+  if (operation == RAR_EXTRACT) Extracted[key] = dest;
+  else Tested.insert(key);
+}
+
+int TRarArchive::Redirect(const TRarEntry& entry, int operation, const TDestination& dest) {
+  const TRarEntryHeader& h = entry.Header;
+  if (h.RedirType == RarRedirHardLink || h.RedirType == RarRedirFileCopy) {
+    const std::string source = EntryKey(h.RedirTarget);
+    if (operation == RAR_TEST) return Tested.count(source) || Extracted.count(source) ? ERAR_SUCCESS : ERAR_EREFERENCE;
+    return CopyOfExtracted(entry, dest);
+  }
+  // A link has no data to test.
+  if (operation == RAR_TEST) return ERAR_SUCCESS;
+  if (h.RedirType == RarRedirUnixSymlink) return MakeSymlink(dest, h.RedirTarget, h, LastOutputError);
+  // Junctions and Windows links name places of the machine that made them.
+  return ERAR_SKIPPED_LINK;
+}
+
+int TRarArchive::CopyOfExtracted(const TRarEntry& entry, const TDestination& dest) {
+  const TRarEntryHeader& h = entry.Header;
+  const auto found = Extracted.find(EntryKey(h.RedirTarget));
+  // Only a file this handle wrote is copied: never one that was there before, or outside.
+  const int in = found == Extracted.end() ? -1 : OpenExtracted(found->second);
+  if (in < 0) return ERAR_EREFERENCE;
+  struct TClose {
+    int Fd;
+    ~TClose() { ::close(Fd); }
+  } closeIn{in};
   TOutputFile out;
-  if (operation == RAR_EXTRACT) {
-    if (int rc = out.Create(target)) {
-      LastOutputError = out.Error();
+  if (int rc = out.Create(dest)) {
+    LastOutputError = out.Error();
+    return rc;
+  }
+  // The copy's header records no checksum of its own; its source passed its check.
+  TEntrySink sink(ProcessDataProc, &out, RarHashNone);
+  std::vector<uint8_t> buffer(UnpackChunk);
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ERAR_EREAD;
+    if (n == 0) break;
+    if (int rc = sink.Write(buffer.data(), size_t(n))) {
+      if (rc == ERAR_EWRITE) LastOutputError = out.Error();
       return rc;
     }
   }
-  TEntrySink sink(ProcessDataProc, operation == RAR_EXTRACT ? &out : nullptr);
+  // The source was replaced since (another entry of the same name): not the file the copy is of.
+  if (!h.UnpSizeUnknown && sink.Count != h.UnpSize) return ERAR_BAD_DATA;
+  if (int rc = out.Finish(h)) {
+    LastOutputError = out.Error();
+    return rc;
+  }
+  Remember(entry, RAR_EXTRACT, dest, true);
+  return ERAR_SUCCESS;
+}
+
+int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation,
+                        const TDestination& dest, const std::string& tempFolder) {
+  const TRarEntryHeader& h = entry.Header;
+  const bool extract = operation == RAR_EXTRACT;
+  // A RAR 1.5-4.x link from Unix holds its target as data, which becomes a link, not a file.
+  const bool link = extract && IsUnixLinkEntry(h);
+  TOutputFile out;
+  if (extract && !link) {
+    if (int rc = out.Create(dest)) {
+      LastOutputError = out.Error();
+      // Still needed by the solid entries after it.
+      if (route == TRoute::Rar5) KeepForSolidStream(entry);
+      return rc;
+    }
+  }
+  TEntrySink sink(ProcessDataProc, extract && !link ? &out : nullptr, entry.WholeHashType);
+  sink.KeepGoing = route == TRoute::Rar5 && (Volume->Reader.MainFlags() & RarMainSolid);
+  if (link) sink.KeepLimit = MaxLinkTarget;
   int rc = Decode(entry, route, solidIndex, sink, tempFolder);
-  if (rc == ERAR_SUCCESS && sink.Count != entry.Header.UnpSize) rc = ERAR_BAD_DATA;
-  if (rc == ERAR_SUCCESS && operation == RAR_EXTRACT) rc = out.Finish(entry.Header);
+  if (rc == ERAR_SUCCESS && sink.WriteError) rc = sink.WriteError;
+  if (rc == ERAR_SUCCESS && !h.UnpSizeUnknown && sink.Count != h.UnpSize) rc = ERAR_BAD_DATA;
+  const bool hashOk = rc == ERAR_SUCCESS && HashMatches(sink.Hasher, entry);
+  if (link && rc == ERAR_SUCCESS) {
+    // A damaged target is never made into a link.
+    if (!hashOk) return ERAR_BAD_DATA;
+    return sink.KeptTooMuch ? ERAR_SKIPPED_LINK : MakeSymlink(dest, sink.Kept, h, LastOutputError);
+  }
+  if (rc == ERAR_SUCCESS && extract) rc = out.Finish(h);
   if (rc == ERAR_EWRITE || rc == ERAR_ECLOSE) LastOutputError = out.Error() ? out.Error() : errno;
+  Remember(entry, operation, dest, rc == ERAR_SUCCESS && hashOk);
   if (rc != ERAR_SUCCESS) return rc;  // a partial file goes with `out`
-  // A complete file whose CRC fails is kept: it is all the archive has, and the caller is told.
-  return sink.Crc == entry.WholeCrc ? ERAR_SUCCESS : ERAR_BAD_DATA;
+  // A complete file whose check fails is kept: it is all the archive has, and the caller is told.
+  return hashOk ? ERAR_SUCCESS : ERAR_BAD_DATA;
 }
 
 int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex, IUnpackSink& sink,
@@ -306,7 +456,8 @@ int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex,
   switch (route) {
     case TRoute::Copy: {
       TPartsInput input(entry.Parts, *this);
-      return CopyStored(input, h.UnpSize, sink);
+      // Stored data of a size not known in advance is what the parts hold.
+      return CopyStored(input, h.UnpSizeUnknown ? entry.PackedTotal() : h.UnpSize, sink);
     }
     case TRoute::Unarr: {
       // A big entry of a plain archive file is read where it lies: copying it first would double
@@ -323,6 +474,10 @@ int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex,
       return session.Extract(0, sink);
     }
     case TRoute::UnarrSolid: return DecodeSolid(solidIndex, sink, tempFolder);
+    case TRoute::Rar5: {
+      TPartsInput input(entry.Parts, *this);
+      return Unpacker5().Unpack(h, input, sink);
+    }
     default: return ERAR_UNKNOWN_FORMAT;
   }
 }
