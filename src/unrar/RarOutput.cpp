@@ -139,9 +139,12 @@ int TFolder::Open(const TDestination& d, bool create, bool leafToo) {
       ::close(fd);
       return error;
     }
-    // A link in the folder's place fails here (ELOOP): nothing goes through it.
+    // A link in the folder's place fails here: nothing goes through it.
     const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int error = errno;
+    int error = errno;
+    struct stat st {};
+    // The system says "not a folder" for a link; the reason is that it is a link.
+    if (next < 0 && ::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) error = ELOOP;
     ::close(fd);
     fd = next;
     return next < 0 ? error : 0;

@@ -72,3 +72,32 @@ TEST(PeStrings, HostileFieldsStayInBounds) {
     }
   }
 }
+
+// What follows the last section is the overlay; a file that ends there, or is no PE image, has
+// none, and hostile section fields never read past the end.
+TEST(PeStrings, TheOverlayFollowsTheLastSection) {
+  const TBytes pe = PeWithStrings({{1, u"123"}});
+  auto overlay = [](const TBytes& image) {
+    const TPeReadAt readAt = [&image](std::uint64_t pos, void* buffer, std::size_t n) -> std::size_t {
+      EXPECT_LE(pos + n, image.size());
+      if (pos >= image.size()) return 0;
+      const std::size_t got = std::min<std::size_t>(n, image.size() - static_cast<std::size_t>(pos));
+      std::memcpy(buffer, image.data() + pos, got);
+      return got;
+    };
+    return PeOverlayOffset(readAt, image.size());
+  };
+  EXPECT_EQ(overlay(pe), std::nullopt);
+  EXPECT_EQ(overlay(Concat(pe, Text("appended"))), std::optional<std::uint64_t>(pe.size()));
+  EXPECT_EQ(overlay(Concat(DosHeader(2, 100), Text("appended"))), std::nullopt);
+  for (std::size_t at = 0; at + 4 <= pe.size(); at += 2) {
+    for (const std::uint32_t value : {0u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+      TBytes bad = Concat(pe, Text("appended"));
+      PutU32(bad, at, value);
+      const auto end = overlay(bad);
+      if (end) {
+        EXPECT_LT(*end, bad.size());
+      }
+    }
+  }
+}
