@@ -210,7 +210,7 @@ void TUnRar::ProcessArchive(const std::string& archive) {
   FMissingVolume.clear();
   FVolumeMissing = FVolumeStopped = FMissingReported = false;
   FSetContinues = true;
-  FScanMetDamage = false;
+  FScanIncomplete = false;
   FEntriesFound = 0;
   FReachedEnd = false;
   struct TClose {
@@ -257,9 +257,9 @@ void TUnRar::ProcessArchive(const std::string& archive) {
         ProcessEntry(false, true);
       }
       result = ReadHeader();
-      // Everything asked for is out, and no further volume can hold more (nor damaged
-      // headers after the last entry found, which the library then reports).
-      if (FDoneCount > 0 && FDoneCount >= FToDoCount && !FSetContinues && !FScanMetDamage) {
+      // Everything asked for is out, and no further volume can hold more (nor headers the
+      // scan could not read, which the library then reads or reports).
+      if (FDoneCount > 0 && FDoneCount >= FToDoCount && !FSetContinues && !FScanIncomplete) {
         endedEarly = true;
         break;
       }

@@ -93,7 +93,7 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   bool FVolumeStopped = false;
   bool FMissingReported = false;  // an entry cut short by it already said so
   bool FSetContinues = true;      // the last volume scanned says another one follows
-  bool FScanMetDamage = false;    // its headers end in damage rather than at their end
+  bool FScanIncomplete = false;   // its headers end in damage or encryption, not at their end
   std::int32_t FEntriesFound = 0;
   bool FReachedEnd = false;
 };

@@ -52,7 +52,7 @@ void TUnRar::ScanVolume(const std::string& volume) {
   const bool isVolume = reader.MainFlags() & RarMainVolume;
   // Old volumes may end without an end block; then only the next volume's absence tells.
   bool continues = isVolume;
-  bool damaged = false;
+  bool incomplete = false;
   std::vector<std::string> folders;
   for (bool more = true; more;) {
     const TRarBlock block = reader.Next();
@@ -63,15 +63,16 @@ void TUnRar::ScanVolume(const std::string& volume) {
         continues = isVolume && (block.EndFlags & RarEndNextVolume);
         more = false;
         break;
-      case TRarBlockKind::Broken:
-        damaged = true;
+      case TRarBlockKind::Eof: more = false; break;
+      default:
+        // Damage, or headers only a password opens: what follows is not known here.
+        incomplete = true;
         more = false;
         break;
-      default: more = false; break;  // the volume's end, or headers only a password opens
     }
   }
   FSetContinues = continues;
-  FScanMetDamage = damaged;
+  FScanIncomplete = incomplete;
   if (CreateStoredDirs()) {
     const std::string root = ResolvedExtractDir();
     for (const std::string& folder : folders) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,7 +70,21 @@ class TNullSink : public IUnpackSink {
 // The longest link target a RAR 1.5-4.x link entry may hold.
 constexpr size_t MaxLinkTarget = PATH_MAX - 1;
 
-bool HashMatches(const TRarHasher& hasher, const TRarEntry& e) { return hasher.Matches(e.WholeCrc, e.WholeHash); }
+bool IsRar5Encrypted(const TRarEntryHeader& h) { return h.UnpVer == RarVersion5 && h.Encrypted(); }
+
+// An entry's packed data: its parts, behind the decryptor when it is an encrypted RAR 5 entry.
+class TEntryInput {
+ public:
+  TEntryInput(const TRarEntry& e, TSourceProvider& sources, const TRar5Key* key, uint64_t plainLimit)
+      : Parts(e.Parts, sources) {
+    if (key) Aes.emplace(Parts, *key, e.Header.Crypt.Iv.data(), plainLimit);
+  }
+  IPackedInput& Input() { return Aes ? static_cast<IPackedInput&>(*Aes) : Parts; }
+
+ private:
+  TPartsInput Parts;
+  std::optional<TAesCbcInput> Aes;
+};
 
 // The key under which an entry's name is remembered for hard links and copies.
 std::string EntryKey(const std::string& name) { return JoinInside("", name); }
@@ -197,6 +212,8 @@ int TRarArchive::NextEntry(TRarEntry& entry) {
       case TRarBlockKind::WrongPassword:
         // Either way the headers stay closed; nothing garbled is ever reported as an entry.
         return ERAR_MISSING_PASSWORD;
+      case TRarBlockKind::BadPassword:
+        return ERAR_BAD_PASSWORD;
       case TRarBlockKind::Broken:
         return ERAR_BAD_ARCHIVE;
     }
@@ -266,8 +283,8 @@ TRarArchive::TRoute TRarArchive::Route(const TRarEntry& e) const {
   if (h.IsDirectory()) return TRoute::Folder;
   const bool stored = h.Method == RarMethodStore;
   if (h.UnpVer == RarVersion5) {
+    // Encrypted data is decrypted on its way to the copy or the decoder (see Rar5Key).
     if (h.Method > RarMethodStore + 5) return TRoute::Unsupported;
-    if (h.Encrypted()) return TRoute::Encrypted;
     return stored ? TRoute::Copy : TRoute::Rar5;
   }
   // libunarr unpacks RAR 2.0 to 2.9 compression (unpack versions 20 to 36); RAR 1.5
@@ -325,6 +342,16 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
     return Keys.HasPassword() ? ERAR_BAD_DATA : ERAR_MISSING_PASSWORD;
   }
   if (route == TRoute::Redirect) return Redirect(entry, operation, dest);
+  if (IsRar5Encrypted(h)) {
+    const TRar5Key* key = nullptr;
+    if (int refused = Rar5Key(h, key)) {
+      // Without the right password the entry stays current for another try, and is still
+      // kept for the solid entries after it when the caller moves on.
+      HaveCurrent = refused == ERAR_MISSING_PASSWORD || refused == ERAR_BAD_PASSWORD;
+      if (!HaveCurrent && route == TRoute::Rar5) KeepForSolidStream(entry);
+      return refused;
+    }
+  }
   if (route == TRoute::Rar5) {
     if (entry.Header.Solid()) CatchUpSolidStream();
     else Rar5Behind.clear();
@@ -347,6 +374,31 @@ void TRarArchive::CatchUpSolidStream() {
     TNullSink sink;
     Decode(e, TRoute::Rar5, 0, sink, TempFolder());
   }
+}
+
+int TRarArchive::Rar5Key(const TRarEntryHeader& h, const TRar5Key*& key) {
+  key = nullptr;
+  // A damaged record has no IV and salt to go by; another version is another cipher.
+  if (h.Crypt.Version != 0) return ERAR_UNKNOWN_FORMAT;
+  if (!Keys.HasPassword()) return ERAR_MISSING_PASSWORD;
+  key = Keys.Rar5(h.Crypt.Salt.data(), h.Crypt.KdfCount);
+  if (!key) return ERAR_BAD_DATA;
+  return h.Crypt.HasPasswordCheck() ? CheckRar5Password(*key, h.Crypt.Check.data()) : ERAR_SUCCESS;
+}
+
+bool TRarArchive::HashMatches(const TRarHasher& hasher, const TRarEntry& e) {
+  const TRarEntryHeader& h = e.Header;
+  const TRar5Key* key = nullptr;
+  // Keyed checksums: the stored value is the keyed form of the data's hash.
+  if (IsRar5Encrypted(h) && h.Crypt.TweakedChecksums() && Rar5Key(h, key) == ERAR_SUCCESS) {
+    if (hasher.Type() == RarHashCrc32) return Rar5TweakCrc32(hasher.Crc(), *key) == e.WholeCrc;
+    if (hasher.Type() == RarHashBlake2) {
+      std::array<uint8_t, 32> tweaked{};
+      Rar5TweakBlake2sp(hasher.Blake2().data(), *key, tweaked.data());
+      return tweaked == e.WholeHash;
+    }
+  }
+  return hasher.Matches(e.WholeCrc, e.WholeHash);
 }
 
 TRar5Unpacker& TRarArchive::Unpacker5() {
@@ -455,9 +507,14 @@ int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex,
   const TRarEntryHeader& h = entry.Header;
   switch (route) {
     case TRoute::Copy: {
-      TPartsInput input(entry.Parts, *this);
-      // Stored data of a size not known in advance is what the parts hold.
-      return CopyStored(input, h.UnpSizeUnknown ? entry.PackedTotal() : h.UnpSize, sink);
+      const TRar5Key* key = nullptr;
+      if (IsRar5Encrypted(h))
+        if (int rc = Rar5Key(h, key)) return rc;
+      // Stored data of a size not known in advance is what the parts hold; encrypted, the
+      // padding is not (the size is then unknown, and bounded by the ciphertext).
+      const uint64_t size = h.UnpSizeUnknown ? entry.PackedTotal() : h.UnpSize;
+      TEntryInput input(entry, *this, key, size);
+      return CopyStored(input.Input(), size, sink);
     }
     case TRoute::Unarr: {
       // A big entry of a plain archive file is read where it lies: copying it first would double
@@ -475,8 +532,12 @@ int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex,
     }
     case TRoute::UnarrSolid: return DecodeSolid(solidIndex, sink, tempFolder);
     case TRoute::Rar5: {
-      TPartsInput input(entry.Parts, *this);
-      return Unpacker5().Unpack(h, input, sink);
+      const TRar5Key* key = nullptr;
+      if (IsRar5Encrypted(h))
+        if (int rc = Rar5Key(h, key)) return rc;
+      // The decoder stops at the unpacked size by itself, before the padding.
+      TEntryInput input(entry, *this, key, TRarDecryptInput::NoLimit);
+      return Unpacker5().Unpack(h, input.Input(), sink);
     }
     default: return ERAR_UNKNOWN_FORMAT;
   }

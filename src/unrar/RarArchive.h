@@ -12,6 +12,7 @@
 #include "unrar/Rar5Unpack.h"
 #include "unrar/RarBlocks.h"
 #include "unrar/RarCrypt.h"
+#include "unrar/RarHash.h"
 #include "unrar/RarOutput.h"
 #include "unrar/RarUnpack.h"
 #include "unrar/unrar.h"
@@ -72,6 +73,10 @@ class TRarArchive : private TSourceProvider {
   void KeepForSolidStream(const TRarEntry& entry);
   void CatchUpSolidStream();
   TRar5Unpacker& Unpacker5();
+  // The key of an encrypted RAR 5 entry, held against its password check value: 0 with `key`
+  // set, 22 without a password, 24 for a wrong one, 14 for a cipher this library does not know.
+  int Rar5Key(const TRarEntryHeader& header, const TRar5Key*& key);
+  bool HashMatches(const TRarHasher& hasher, const TRarEntry& entry);
   // What this handle unpacked whole, by entry name: hard links and copies are made of these.
   void Remember(const TRarEntry& entry, int operation, const TDestination& dest, bool whole);
 

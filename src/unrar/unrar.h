@@ -28,8 +28,13 @@
  * may be processed again, after RARSetPassword, until RARReadHeader moves on.
  *
  * An archive whose headers are encrypted needs RARSetPassword before its first RARReadHeader.
- * Without a password, or with one that does not open the headers, RARReadHeader answers 22 and
- * reports nothing; to try another password the archive is opened again.
+ * Without a password, or with one that does not open the headers, RARReadHeader answers 22 (24
+ * when a RAR 5 archive's password check value says the password is wrong) and reports nothing;
+ * to try another password the archive is opened again. Headers that opened keep opening with
+ * the key that opened them, whatever password is set later for an entry's data.
+ *
+ * RAR 5 file data: without a password 22, with one its check value refuses 24 (at once, before
+ * any data), with a wrong one and no check value 12; the entry may then be tried again.
  *
  * Records: RARReadHeaderEx fills the extended record, with the whole name in FileNameW (and in
  * FileName as UTF-8) and 64-bit sizes; RARReadHeader fills the legacy one, whose sizes above
