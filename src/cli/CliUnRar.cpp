@@ -22,8 +22,9 @@ void UnRarUsage(std::ostream& out) {
          "-- ends the options, for an archive whose name begins with '-'.\n"
          "Exit status: 0 every entry of the archive or set was extracted and passed its\n"
          "check; 1 an entry failed or was left out (damage, a missing volume, a password,\n"
-         "an unsupported method) or the set was cut short; 2 bad usage, not an archive, or\n"
-         "an archive this library cannot extract; 3 interrupted (Ctrl-C).\n";
+         "an unsupported method, a link that is not made) or the set was cut short; 2 bad\n"
+         "usage, not an archive, or an archive this library cannot extract; 3 interrupted\n"
+         "(Ctrl-C).\n";
 }
 
 void Print(const std::vector<std::string>& lines) {

@@ -8,8 +8,8 @@
 
 namespace {
 
-std::vector<std::string> FromMemory(const TBytes& image, unsigned first, unsigned count) {
-  const TPeReadAt readAt = [&image](std::uint64_t pos, void* buffer, std::size_t n) -> std::size_t {
+TPeReadAt MemoryReader(const TBytes& image) {
+  return [&image](std::uint64_t pos, void* buffer, std::size_t n) -> std::size_t {
     // The reader must stay inside what it was told the size is.
     EXPECT_LE(pos + n, image.size());
     if (pos >= image.size()) return 0;
@@ -17,7 +17,10 @@ std::vector<std::string> FromMemory(const TBytes& image, unsigned first, unsigne
     std::memcpy(buffer, image.data() + pos, got);
     return got;
   };
-  return ReadPeStrings(readAt, image.size(), first, count);
+}
+
+std::vector<std::string> FromMemory(const TBytes& image, unsigned first, unsigned count) {
+  return ReadPeStrings(MemoryReader(image), image.size(), first, count);
 }
 
 }  // namespace
@@ -77,16 +80,7 @@ TEST(PeStrings, HostileFieldsStayInBounds) {
 // none, and hostile section fields never read past the end.
 TEST(PeStrings, TheOverlayFollowsTheLastSection) {
   const TBytes pe = PeWithStrings({{1, u"123"}});
-  auto overlay = [](const TBytes& image) {
-    const TPeReadAt readAt = [&image](std::uint64_t pos, void* buffer, std::size_t n) -> std::size_t {
-      EXPECT_LE(pos + n, image.size());
-      if (pos >= image.size()) return 0;
-      const std::size_t got = std::min<std::size_t>(n, image.size() - static_cast<std::size_t>(pos));
-      std::memcpy(buffer, image.data() + pos, got);
-      return got;
-    };
-    return PeOverlayOffset(readAt, image.size());
-  };
+  auto overlay = [](const TBytes& image) { return PeOverlayOffset(MemoryReader(image), image.size()); };
   EXPECT_EQ(overlay(pe), std::nullopt);
   EXPECT_EQ(overlay(Concat(pe, Text("appended"))), std::optional<std::uint64_t>(pe.size()));
   EXPECT_EQ(overlay(Concat(DosHeader(2, 100), Text("appended"))), std::nullopt);

@@ -32,13 +32,9 @@ struct TDone {
 // the full name the caller builds as the component does (dest + '/' + entry name).
 std::vector<TDone> ExtractAll(const std::string& archive, const std::string& dest, bool byName = false) {
   std::vector<TDone> done;
-  RAROpenArchiveData open{};
-  std::string name = archive;
-  open.ArcName = name.data();
-  open.OpenMode = RAR_OM_EXTRACT;
-  void* handle = RAROpenArchive(&open);
+  TOpenedArchive opened(archive);
+  void* handle = opened.Handle;
   if (!handle) return done;
-  RARSetProcessDataProc(handle, LogProcessData);
   auto record = std::make_unique<RARHeaderDataEx>();
   std::vector<wchar_t> target(1024);
   for (;;) {
@@ -60,7 +56,6 @@ std::vector<TDone> ExtractAll(const std::string& archive, const std::string& des
     d.DataCrc = Log().Crc;
     done.push_back(d);
   }
-  RARCloseArchive(handle);
   return done;
 }
 
@@ -172,18 +167,14 @@ TEST_F(UnrarLinks, TheRootIsWhatTheFullNameLeavesOfTheEntrysPath) {
   EXPECT_EQ(ReadWholeFile(Dest + "/a/b/up.lnk"), "x");
 
   // A name that does not end in the entry's path has its own folder as root.
-  RAROpenArchiveData open{};
-  open.ArcName = archive.data();
-  open.OpenMode = RAR_OM_EXTRACT;
-  void* handle = RAROpenArchive(&open);
-  ASSERT_NE(handle, nullptr);
+  TOpenedArchive opened(archive);
+  ASSERT_NE(opened.Handle, nullptr);
   RARHeaderData header{};
-  ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
-  EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
-  ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
+  ASSERT_EQ(RARReadHeader(opened.Handle, &header), ERAR_SUCCESS);
+  EXPECT_EQ(RARProcessFile(opened.Handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+  ASSERT_EQ(RARReadHeader(opened.Handle, &header), ERAR_SUCCESS);
   std::string renamed = Dest + "/x/y/renamed.lnk";
-  EXPECT_EQ(RARProcessFile(handle, RAR_EXTRACT, nullptr, renamed.data()), ERAR_SKIPPED_LINK);
-  RARCloseArchive(handle);
+  EXPECT_EQ(RARProcessFile(opened.Handle, RAR_EXTRACT, nullptr, renamed.data()), ERAR_SKIPPED_LINK);
   EXPECT_FALSE(fs::exists(fs::symlink_status(renamed)));
 }
 

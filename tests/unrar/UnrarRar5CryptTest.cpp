@@ -20,21 +20,6 @@ std::string Sample(const std::string& name) {
 // stest1.txt and stest2.txt of the rarfile samples: the same 2048 bytes.
 constexpr uint32_t StestCrc = 0xc5b7e6a2;
 
-struct THandle {
-  void* Handle = nullptr;
-  explicit THandle(const std::string& path) {
-    RAROpenArchiveData open{};
-    std::string name = path;
-    open.ArcName = name.data();
-    open.OpenMode = RAR_OM_EXTRACT;
-    Handle = RAROpenArchive(&open);
-    RARSetProcessDataProc(Handle, LogProcessData);
-  }
-  ~THandle() {
-    if (Handle) RARCloseArchive(Handle);
-  }
-};
-
 // File data encrypted (the CRC-32 or BLAKE2sp keyed with the password), headers plain or
 // encrypted: with "password" everything comes out; the data the callback gets is the plain file.
 TEST(UnrarRar5Crypt, TheSamplesOpenWithTheirPassword) {
@@ -83,7 +68,7 @@ TEST(UnrarRar5Crypt, AMissingOrWrongPasswordIsRefusedAndTheEntryMayBeTriedAgain)
   for (const char* sample : {"rar5-psw.rar", "rar5-psw-blake.rar"}) {
     SCOPED_TRACE(sample);
     TTempDir out;
-    THandle h(Sample(sample));
+    TOpenedArchive h(Sample(sample));
     ASSERT_TRUE(h.Handle);
     RARHeaderData header{};
     ASSERT_EQ(RARReadHeader(h.Handle, &header), ERAR_SUCCESS);
@@ -111,7 +96,7 @@ TEST(UnrarRar5Crypt, EncryptedHeadersNeedThePasswordFirst) {
   } cases[] = {{nullptr, ERAR_MISSING_PASSWORD}, {"wrong", ERAR_BAD_PASSWORD}, {"password", ERAR_SUCCESS}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Password ? c.Password : "none");
-    THandle h(Sample("rar5-hpsw.rar"));
+    TOpenedArchive h(Sample("rar5-hpsw.rar"));
     ASSERT_TRUE(h.Handle);
     std::string password = c.Password ? c.Password : "";
     if (c.Password) RARSetPassword(h.Handle, password.data());
@@ -201,7 +186,7 @@ namespace {
 // later for an entry's data (a caller asking for one per entry); a wrong one for the data is
 // still refused.
 TEST(UnrarRar5Crypt, EncryptedHeadersStayOpenWhateverPasswordComesLater) {
-  THandle h(Sample("rar5-hpsw.rar"));
+  TOpenedArchive h(Sample("rar5-hpsw.rar"));
   ASSERT_TRUE(h.Handle);
   char right[] = "password", wrong[] = "wrong";
   RARSetPassword(h.Handle, right);

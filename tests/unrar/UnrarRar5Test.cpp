@@ -168,20 +168,6 @@ uint64_t FileTime(int64_t seconds, uint32_t nanoseconds) {
   return uint64_t(seconds + 11644473600) * 10000000u + nanoseconds / 100;
 }
 
-struct THandle {
-  void* Handle = nullptr;
-  explicit THandle(const std::string& path) {
-    RAROpenArchiveData open{};
-    std::string name = path;
-    open.ArcName = name.data();
-    open.OpenMode = RAR_OM_EXTRACT;
-    Handle = RAROpenArchive(&open);
-  }
-  ~THandle() {
-    if (Handle) RARCloseArchive(Handle);
-  }
-};
-
 // The record's times come from the RAR 5 time record with their fractions (as rarfile lists
 // them), and the extracted file gets them to the nanosecond.
 TEST(UnrarRar5, TimesInTheRecordAndOnTheFiles) {
@@ -197,7 +183,7 @@ TEST(UnrarRar5, TimesInTheRecordAndOnTheFiles) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Sample);
     TTempDir dir;
-    THandle h(TestDataPath(std::string("rar5/rarfile/") + c.Sample));
+    TOpenedArchive h(TestDataPath(std::string("rar5/rarfile/") + c.Sample));
     ASSERT_TRUE(h.Handle);
     auto record = std::make_unique<RARHeaderDataEx>();
     ASSERT_EQ(RARReadHeaderEx(h.Handle, record.get()), ERAR_SUCCESS);
@@ -220,7 +206,7 @@ TEST(UnrarRar5, TimesInTheRecordAndOnTheFiles) {
 // buffer whole, or not at all when it does not fit, and no buffer is touched that was not given.
 TEST(UnrarRar5, TheRecordsRar5Fields) {
   {
-    THandle h(TestDataPath("rar5/rarfile/rar5-blake.rar"));
+    TOpenedArchive h(TestDataPath("rar5/rarfile/rar5-blake.rar"));
     auto record = std::make_unique<RARHeaderDataEx>();
     ASSERT_EQ(RARReadHeaderEx(h.Handle, record.get()), ERAR_SUCCESS);
     EXPECT_STREQ(record->FileName, "stest1.txt");
@@ -234,7 +220,7 @@ TEST(UnrarRar5, TheRecordsRar5Fields) {
     EXPECT_EQ(record->RedirType, 0u);
   }
   {
-    THandle h(TestDataPath("rar5/rarfile/rar5-solid.rar"));
+    TOpenedArchive h(TestDataPath("rar5/rarfile/rar5-solid.rar"));
     auto record = std::make_unique<RARHeaderDataEx>();
     ASSERT_EQ(RARReadHeaderEx(h.Handle, record.get()), ERAR_SUCCESS);
     EXPECT_EQ(record->DictSize, 1024u);
@@ -242,7 +228,7 @@ TEST(UnrarRar5, TheRecordsRar5Fields) {
   }
   for (size_t room : {size_t(0), size_t(8), size_t(9), size_t(64)}) {
     SCOPED_TRACE(room);
-    THandle h(TestDataPath("rar5/libarchive/test_read_format_rar5_symlink.rar"));
+    TOpenedArchive h(TestDataPath("rar5/libarchive/test_read_format_rar5_symlink.rar"));
     auto record = std::make_unique<RARHeaderDataEx>();
     std::vector<wchar_t> target(64, L'#');
     ASSERT_EQ(RARReadHeaderEx(h.Handle, record.get()), ERAR_SUCCESS);  // file.txt
@@ -260,7 +246,7 @@ TEST(UnrarRar5, TheRecordsRar5Fields) {
       EXPECT_EQ(std::wstring(target.data()), room >= 9 ? L"file.txt" : L"");
     }
   }
-  THandle evil(TestDataPath("rar5/rarfile/rar5-evil-symlink-traversal.rar"));
+  TOpenedArchive evil(TestDataPath("rar5/rarfile/rar5-evil-symlink-traversal.rar"));
   auto record = std::make_unique<RARHeaderDataEx>();
   ASSERT_EQ(RARReadHeaderEx(evil.Handle, record.get()), ERAR_SUCCESS);
   EXPECT_EQ(record->DirTarget, 1u);

@@ -68,6 +68,19 @@ std::vector<TListed> RunArchive(const std::string& path, int operation, const st
   return listed;
 }
 
+TOpenedArchive::TOpenedArchive(const std::string& path) {
+  RAROpenArchiveData open{};
+  std::string name = path;
+  open.ArcName = name.data();
+  open.OpenMode = RAR_OM_EXTRACT;
+  Handle = RAROpenArchive(&open);
+  if (Handle) RARSetProcessDataProc(Handle, LogProcessData);
+}
+
+TOpenedArchive::~TOpenedArchive() {
+  if (Handle) RARCloseArchive(Handle);
+}
+
 uint32_t FileCrc(const std::string& path, bool* exists) {
   if (exists) *exists = std::filesystem::exists(path);
   std::string data = ReadWholeFile(path);

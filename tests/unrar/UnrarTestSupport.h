@@ -49,6 +49,16 @@ std::vector<TListed> RunArchive(const std::string& path, int operation, const st
 
 uint32_t FileCrc(const std::string& path, bool* exists = nullptr);
 
+// An archive opened for extraction through the C ABI (Handle null when it did not open), with
+// the logging data callback installed, and closed with the object.
+struct TOpenedArchive {
+  void* Handle = nullptr;
+  explicit TOpenedArchive(const std::string& path);
+  ~TOpenedArchive();
+  TOpenedArchive(const TOpenedArchive&) = delete;
+  TOpenedArchive& operator=(const TOpenedArchive&) = delete;
+};
+
 // One entry as the extended record and RARProcessFile give it, with the data the callback
 // received: its CRC-32 and BLAKE2sp (computed here, apart from the library), and the bytes
 // when they are kept.
