@@ -38,6 +38,9 @@ bool IsOldCipher(const RARHeaderDataEx& h) { return h.UnpVer < 15 || (h.UnpVer >
 std::string OldCipherText(const RARHeaderDataEx& h) {
   return std::string(h.UnpVer < 15 ? "RAR 1.3" : "RAR 2.0") + " encryption is not supported";
 }
+constexpr std::int32_t msgSkippedFile = 26800;
+// Room for the target of a link in the extended record.
+constexpr std::size_t LinkTargetSize = 1024;
 
 enum class TRarStep { Open, ReadHeader, ProcessFile };
 
@@ -61,6 +64,7 @@ std::int32_t MessageOfResult(const TResult& r) {
       case ERAR_ECREATE: return r.SystemError == ENAMETOOLONG ? msgInvalidFileName : 25237;
       case ERAR_EOPEN: return r.VolumeStopped ? msgBrokenChain : 25235;
       case ERAR_UNKNOWN: return 25355;
+      case ERAR_SKIPPED_LINK: return msgSkippedFile;
       default: break;
     }
   }
@@ -85,6 +89,8 @@ std::int32_t MessageOfResult(const TResult& r) {
 }
 
 bool EntryIsDirectory(const RARHeaderDataEx& h) {
+  // A link to a folder is a link: the library makes it or says why not.
+  if (h.RedirType != 0) return false;
   if ((h.Flags & 0xE0) == 0xE0) return true;
   // A library that reports a Unix mode unmapped: the file type tells a folder.
   if (h.HostOS == HostUnix && h.FileAttr > 0xFF) return (h.FileAttr & 0xF000) == 0x4000;
@@ -142,24 +148,8 @@ struct TFileStamp {
 // so that no folder is left for a file that never came.
 class TEntryFolders {
  public:
-  std::error_code Make(const std::string& folder) {
-    fs::path path = fs::path(folder).lexically_normal();
-    if (!path.has_filename()) path = path.parent_path();
-    std::vector<fs::path> missing;
-    std::error_code ec;
-    for (fs::path p = path; !p.empty() && !fs::is_directory(p, ec); p = p.parent_path()) {
-      missing.push_back(p);
-      if (p == p.parent_path()) break;
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-      // A file where the folder should be: the reason a file inside cannot be made.
-      if (fs::exists(fs::symlink_status(*it, ec))) return std::make_error_code(std::errc::not_a_directory);
-      fs::create_directory(*it, ec);
-      if (ec) return ec;
-      FMade.push_back(*it);
-    }
-    return {};
-  }
+  explicit TEntryFolders(TUnRar& owner) : FOwner(owner) {}
+  std::error_code Make(const std::string& folder) { return FOwner.MakeFoldersInside(folder, &FMade); }
   void RemoveEmpty() {
     std::error_code ec;
     for (auto it = FMade.rbegin(); it != FMade.rend(); ++it) fs::remove(*it, ec);  // fails on a non-empty one
@@ -167,11 +157,43 @@ class TEntryFolders {
   }
 
  private:
-  std::vector<fs::path> FMade;
+  TUnRar& FOwner;
+  std::vector<std::string> FMade;
 };
 
 TUnRar::~TUnRar() {
   if (RunningUnRar() == this) SetRunningUnRar(nullptr);
+}
+
+std::error_code TUnRar::MakeFoldersInside(const std::string& folder, std::vector<std::string>* made) {
+  fs::path path = fs::path(folder).lexically_normal();
+  if (!path.has_filename()) path = path.parent_path();
+  fs::path root = fs::path(ResolvedExtractDir()).lexically_normal();
+  if (!root.has_filename()) root = root.parent_path();
+  const fs::path below = path.lexically_relative(root);
+  // A folder outside ExtractDir (a name OnFileExists chose) is walked from the file system's root.
+  const bool inside = !below.empty() && *below.begin() != "..";
+  std::error_code ec;
+  fs::path at = inside ? root : path.root_path();
+  if (inside && !fs::is_directory(root, ec)) {
+    // ExtractDir itself is the user's folder: made as named, links and all.
+    fs::create_directories(root, ec);
+    if (ec) return ec;
+  }
+  for (const fs::path& part : inside ? below : path.relative_path()) {
+    if (part == ".") continue;
+    at /= part;
+    const fs::file_status status = fs::symlink_status(at, ec);
+    // Nothing is made or written through a link that stands in the destination.
+    if (inside && fs::is_symlink(status)) return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    if (fs::is_directory(fs::status(at, ec))) continue;
+    // A file where the folder should be: the reason a file inside cannot be made.
+    if (fs::exists(status)) return std::make_error_code(std::errc::not_a_directory);
+    fs::create_directory(at, ec);
+    if (ec) return ec;
+    if (made) made->push_back(at.string());
+  }
+  return {};
 }
 
 void TUnRar::ExtractArchive() {
@@ -201,6 +223,7 @@ void TUnRar::ProcessArchive(const std::string& archive) {
   FMissingVolume.clear();
   FVolumeMissing = FVolumeStopped = FMissingReported = false;
   FSetContinues = true;
+  FScanIncomplete = false;
   FEntriesFound = 0;
   FReachedEnd = false;
   FHeadersHidden = FHeadersLocked = false;
@@ -240,8 +263,9 @@ void TUnRar::ProcessArchive(const std::string& archive) {
       else
         ProcessEntry();
       result = ReadHeader();
-      // Everything asked for is out, and no further volume can hold more.
-      if (FDoneCount > 0 && FDoneCount >= FToDoCount && !FSetContinues && !FHeadersHidden) {
+      // Everything asked for is out, and no further volume can hold more (nor headers the
+      // scan could not read, which the library then reads or reports).
+      if (FDoneCount > 0 && FDoneCount >= FToDoCount && !FSetContinues && !FHeadersHidden && !FScanIncomplete) {
         endedEarly = true;
         break;
       }
@@ -308,6 +332,9 @@ int TUnRar::ReadLockedHeader(const std::string& archive, bool readAlready) {
 }
 
 int TUnRar::ReadHeader() {
+  FLinkTarget.assign(LinkTargetSize, L'\0');
+  FHeaderData.RedirName = FLinkTarget.data();
+  FHeaderData.RedirNameSize = static_cast<unsigned>(FLinkTarget.size());
   const int result = UnRarLibrary().ReadHeaderEx(FHandle, &FHeaderData);
   RethrowPending();
   return result;
@@ -373,12 +400,14 @@ bool TUnRar::AcceptForExtraction(TEntryFolders& folders) {
     ReportError(FDestFileName, SystemReason(ec.value()), "0", MessageOfResult(made));
     return skip();
   }
-  SetNormalAttributes(FDestFileName);
+  // A link in the file's place is replaced, never followed: its target keeps its mode.
+  std::error_code linkError;
+  if (!fs::is_symlink(fs::symlink_status(FDestFileName, linkError))) SetNormalAttributes(FDestFileName);
   return true;
 }
 
 void TUnRar::ProcessEntry() {
-  TEntryFolders folders;
+  TEntryFolders folders(*this);
   if (!AcceptForExtraction(folders)) return;
   const TFileStamp before = TFileStamp::Of(FDestFileName);
   int systemError = 0;
@@ -387,7 +416,7 @@ void TUnRar::ProcessEntry() {
 }
 
 void TUnRar::ProcessEncryptedEntry() {
-  TEntryFolders folders;
+  TEntryFolders folders(*this);
   if (!AcceptForExtraction(folders)) return;
   const TFileStamp before = TFileStamp::Of(FDestFileName);
   int systemError = 0;
@@ -484,14 +513,17 @@ void TUnRar::FinishEntry(int result, int systemError, const TFileStamp& before, 
   std::string reason;
   if (oldCipher) reason = OldCipherText(FHeaderData);
   else if (result == ERAR_ECREATE || result == ERAR_EWRITE) reason = SystemReason(systemError);
+  // A link that was not made says where it pointed.
+  else if (result == ERAR_SKIPPED_LINK && FLinkTarget[0]) reason = WideToUtf8(FLinkTarget.data(), FLinkTarget.size());
   ReportError(FDestFileName, reason, "0", message);
 }
 
 bool TUnRar::CheckPassed(int result) const {
-  // The last part of a split file carries the whole file's CRC; behind encrypted headers the
-  // scan never saw it.
+  // The component checks a CRC-32 itself; a BLAKE2sp hash, a link or copy, or a checksum keyed
+  // with the password only the library can. The last part of a split file carries the whole
+  // file's CRC; behind encrypted headers the scan never saw it.
   const bool crcKnown = !(FHeaderData.Flags & FlagSplitAfter) || FLastPartCrc.count(FEntryName) > 0;
-  if (FHeaderData.HashType == RAR_HASH_BLAKE2 || !crcKnown) return result == ERAR_SUCCESS;
+  if (FHeaderData.HashType != RAR_HASH_CRC32 || !crcKnown) return result == ERAR_SUCCESS;
   return CrcMatches();
 }
 

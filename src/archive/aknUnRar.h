@@ -29,6 +29,7 @@
 #include <exception>
 #include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "archive/aknBase.h"
@@ -58,6 +59,11 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   bool ReachedEnd() const { return FReachedEnd; }
   // The last run met encrypted headers that no password opened: nothing past them was listed.
   bool HeadersLocked() const { return FHeadersLocked; }
+
+  // Makes the missing folders of `folder`, a folder of ExtractDir or below it; none of the way
+  // below ExtractDir may be a link (too_many_symbolic_link_levels), so nothing is ever made or
+  // written through one. The folders made are added to `made`.
+  std::error_code MakeFoldersInside(const std::string& folder, std::vector<std::string>* made);
 
  protected:
   void ExtractArchive() override;
@@ -107,6 +113,7 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
 
   std::string FPassword;
   RARHeaderDataEx FHeaderData{};
+  std::vector<wchar_t> FLinkTarget;  // the record's RedirName buffer
   std::string FEntryName;
   bool FNameCut = false;  // the record may not hold the whole name
   void* FHandle = nullptr;
@@ -123,6 +130,7 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   bool FVolumeStopped = false;
   bool FMissingReported = false;  // an entry cut short by it already said so
   bool FSetContinues = true;      // the last volume scanned says another one follows
+  bool FScanIncomplete = false;   // its headers end in damage or encryption, not at their end
   std::int32_t FEntriesFound = 0;
   bool FReachedEnd = false;
   // Encrypted headers: the scan could not see the volume's entries, so the run counts them as

@@ -31,8 +31,9 @@ void UnRarUsage(std::ostream& out) {
          "-- ends the options, for an archive whose name begins with '-'.\n"
          "Exit status: 0 every entry of the archive or set was extracted and passed its\n"
          "check; 1 an entry failed or was left out (damage, a missing volume, a password,\n"
-         "an unsupported method) or the set was cut short; 2 bad usage, not an archive, or\n"
-         "an archive this library cannot extract; 3 interrupted (Ctrl-C).\n";
+         "an unsupported method, a link that is not made) or the set was cut short; 2 bad\n"
+         "usage, not an archive, or an archive this library cannot extract; 3 interrupted\n"
+         "(Ctrl-C).\n";
 }
 
 void Print(const std::vector<std::string>& lines) {
@@ -88,12 +89,14 @@ int RunUnRar(const std::vector<std::string>& args) {
                       std::int32_t code) {
     for (const std::string& line : RarErrorLines(file, msg, code)) dryRunErrors.push_back(line);
   };
-  // The password given is tried once in each run; then, on a terminal, the user is asked.
-  bool passwordOffered = false, passwordSkipped = false;
+  // The password given (or the last one typed) is tried once for each file of a run; then, on
+  // a terminal, the user is asked.
+  std::string offeredFor;
+  bool passwordSkipped = false;
   std::string askedFor;
   unrar.OnGetPassword = [&](TZipCommon*, const std::string& file, std::string& answer, bool& tryAgain) {
-    if (!passwordOffered && !password.empty()) {
-      passwordOffered = true;
+    if (file != offeredFor && !password.empty()) {
+      offeredFor = file;
       answer = password;
       return;
     }
@@ -115,7 +118,7 @@ int RunUnRar(const std::vector<std::string>& args) {
     WipeString(password);
     password = *typed;
     WipeString(*typed);
-    passwordOffered = true;
+    offeredFor = file;
     answer = password;
   };
   unrar.SetArchiveFile(archive);
@@ -184,7 +187,7 @@ int RunUnRar(const std::vector<std::string>& args) {
     Print({"Extracted " + currentVolume});
     currentVolume = NameOf(volume);
   };
-  passwordOffered = false;
+  offeredFor.clear();
   const std::int32_t extracted = unrar.Extract();
   RemoveEmptyFolders(madeFolders);
   Print({" ", "Extracted " + std::to_string(extracted) + " files"});

@@ -9,8 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "unrar/Rar5Unpack.h"
 #include "unrar/RarBlocks.h"
 #include "unrar/RarCrypt.h"
+#include "unrar/RarHash.h"
+#include "unrar/RarOutput.h"
 #include "unrar/RarUnpack.h"
 #include "unrar/unrar.h"
 
@@ -47,7 +50,7 @@ class TRarArchive : private TSourceProvider {
   // Follows a split entry into the next volumes, adding their parts.
   int CollectParts(TRarEntry& entry);
   int ChangeVolume();
-  int ReadAhead();  // solid sets: every entry up front, so the decoder runs once in order
+  int ReadAhead();  // RAR 4 solid sets: every entry up front, so that libunarr runs once in order
   // How an entry's packed data becomes its bytes. Every decision about that is taken in Route;
   // Decode carries it out.
   // Encryption is a stage below the decoder on every route but Folder (see EntryInput).
@@ -57,6 +60,8 @@ class TRarArchive : private TSourceProvider {
     Copy,         // stored data, copied from its parts
     Unarr,        // compressed data of a plain archive, one entry at a time
     UnarrSolid,   // compressed or stored data of a solid set, unpacked in one pass in order
+    Rar5,         // RAR 5 compressed data, through the handle's own decoder
+    Redirect,     // a RAR 5 link or file copy: no data of its own
   };
   TRoute Route(const TRarEntry& entry) const;
   // A packed entry of a solid set that follows encrypted packed data. libunarr carries what it
@@ -68,14 +73,29 @@ class TRarArchive : private TSourceProvider {
   // password is set; else 22 or 14 (see CanDecryptRar4).
   int CanRead(const TRarEntry& entry) const;
   // The entry's packed bytes as its decoder takes them: read from its parts and, for an
-  // encrypted entry, decrypted, never more than plainLimit (see TRarDecryptInput).
-  std::unique_ptr<IPackedInput> EntryInput(const TRarEntry& entry, uint64_t plainLimit);
-  int Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation, const std::string& target,
+  // encrypted entry, decrypted, never more than plainLimit (see TRarDecryptInput). An encrypted
+  // RAR 5 entry needs the key Rar5Key found.
+  std::unique_ptr<IPackedInput> EntryInput(const TRarEntry& entry, uint64_t plainLimit,
+                                           const TRar5Key* rar5Key = nullptr);
+  int Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation, const TDestination& dest,
              const std::string& tempFolder);
   int Decode(const TRarEntry& entry, TRoute route, size_t solidIndex, IUnpackSink& sink,
              const std::string& tempFolder);
   int DecodeSolid(size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder);
   TUnarrSession::TEntryInputs ImageInputs();
+  int Redirect(const TRarEntry& entry, int operation, const TDestination& dest);
+  int CopyOfExtracted(const TRarEntry& entry, const TDestination& dest);
+  // RAR 5 solid streams: an entry nobody unpacked is kept until a later one needs it, then
+  // unpacked into nothing (only entries of the stream the next one belongs to are kept).
+  void KeepForSolidStream(const TRarEntry& entry);
+  void CatchUpSolidStream();
+  TRar5Unpacker& Unpacker5();
+  // The key of an encrypted RAR 5 entry, held against its password check value: 0 with `key`
+  // set, 22 without a password, 24 for a wrong one, 14 for a cipher this library does not know.
+  int Rar5Key(const TRarEntryHeader& header, const TRar5Key*& key);
+  bool HashMatches(const TRarHasher& hasher, const TRarEntry& entry);
+  // What this handle unpacked whole, by entry name: hard links and copies are made of these.
+  void Remember(const TRarEntry& entry, int operation, const TDestination& dest, bool whole);
 
   std::unique_ptr<TVolume> Volume;
   std::map<std::string, std::unique_ptr<TByteSource>> Sources;  // volumes whose data an entry needs
@@ -84,7 +104,7 @@ class TRarArchive : private TSourceProvider {
   bool FirstMarkerAtStart = false;  // libunarr reads a file in place only when it starts with the marker
   std::string FirstVolumePath;
   bool ListOnly = false;
-  bool Solid = false;
+  bool ReadAheadSolid = false;  // a RAR 1.5-4.x solid set, unpacked by libunarr in one pass
   int Ended = 0;  // sticky result once the set cannot be read further
 
   bool HaveCurrent = false;
@@ -97,6 +117,11 @@ class TRarArchive : private TSourceProvider {
   std::unique_ptr<TUnarrSession> SolidSession;
   std::vector<long> SolidImageIndex;
   size_t SolidKeyGeneration = 0;  // the password the session's image was decrypted with
+
+  std::unique_ptr<TRar5Unpacker> Rar5Decoder;  // one per handle: it carries RAR 5 solid streams
+  std::vector<TRarEntry> Rar5Behind;           // skipped entries of the current solid stream
+  std::map<std::string, TDestination> Extracted;
+  std::set<std::string> Tested;
 
   CHANGEVOLPROC ChangeVolProc = nullptr;
   PROCESSDATAPROC ProcessDataProc = nullptr;

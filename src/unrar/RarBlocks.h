@@ -129,8 +129,12 @@ enum class TRarBlockKind {
   EncryptedHeaders,  // the rest cannot be read without decrypting, and no password is set
   // RAR 4: an encrypted header whose salt no password has opened yet does not decrypt to a valid
   // header with the password set (a wrong password; the format cannot tell it from a damaged
-  // header). Nothing was consumed, so another password may be tried.
+  // header). Nothing was consumed, so another password may be tried. RAR 5 headers without a
+  // password check value end here the same way.
   WrongPassword,
+  // RAR 5: the header encryption's password check value says the password is wrong. Nothing
+  // was consumed.
+  BadPassword,
 };
 
 struct TRarBlock {
@@ -155,6 +159,13 @@ class IHeaderKeys {
   // false, `failure` says why: Broken, EncryptedHeaders (no password) or WrongPassword.
   virtual bool OpenHeader4(TByteSource& source, uint64_t pos, std::vector<uint8_t>& header, uint64_t& stored,
                            TRarBlockKind& failure) = 0;
+  // Reads and decrypts the RAR 5 header at `pos` (its IV, then the header padded to 16 bytes)
+  // with the archive's header encryption record, and checks its CRC: `header` is the plain
+  // header as an unencrypted one is stored, `stored` what it takes in the volume. On false,
+  // `failure` is Broken, EncryptedHeaders (no password), BadPassword (the check value) or
+  // WrongPassword (the CRC fails with a key that has not opened a header yet).
+  virtual bool OpenHeader5(TByteSource& source, uint64_t pos, const TRar5Crypt& crypt, std::vector<uint8_t>& header,
+                           uint64_t& stored, TRarBlockKind& failure) = 0;
 };
 
 // What a RAR 5 main header says beyond the flags it shares with RAR 1.5-4.x.
@@ -195,6 +206,7 @@ class TRarBlockReader {
   // volume (salt and padding included).
   bool ReadHeader4(std::vector<uint8_t>& header, uint64_t& stored, TRarBlockKind& failure);
   TRarBlock Next5();
+  uint16_t MainFlagsOf(const TRar5Main& main) const;
   // Reads a whole RAR 5 header at `at` into `bytes`; false when it is cut off or too big.
   bool ReadHeader5(uint64_t at, std::vector<uint8_t>& bytes);
 

@@ -40,20 +40,24 @@ bool TRarBlockReader::TryMainHeader5(uint64_t at) {
     return true;
   }
   if (f.Type != Rar5HeadMain || !ParseRar5Main(bytes.data(), f, Main5Info)) return false;
-  uint64_t a = Main5Info.ArchiveFlags;
-  // Volumes of RAR 5 sets are always named name.partN.rar; the first is the one without a number.
-  Main = uint16_t(((a & Rar5ArchiveVolume) ? RarMainVolume | RarMainNewNaming : 0) |
-                  ((a & Rar5ArchiveVolume) && Main5Info.VolumeNumber == 0 ? RarMainFirstVolume : 0) |
-                  ((a & Rar5ArchiveSolid) ? RarMainSolid : 0) | ((a & Rar5ArchiveLocked) ? RarMainLocked : 0) |
-                  ((a & Rar5ArchiveRecovery) ? RarMainRecovery : 0));
+  Main = MainFlagsOf(Main5Info);
   uint64_t size = Source.Size();
   Pos = f.DataSize > size ? size + 1 : at + f.Size + f.DataSize;
   return true;
 }
 
+uint16_t TRarBlockReader::MainFlagsOf(const TRar5Main& m) const {
+  const uint64_t a = m.ArchiveFlags;
+  // Volumes of RAR 5 sets are always named name.partN.rar; the first is the one without a number.
+  return uint16_t(((a & Rar5ArchiveVolume) ? RarMainVolume | RarMainNewNaming : 0) |
+                  ((a & Rar5ArchiveVolume) && m.VolumeNumber == 0 ? RarMainFirstVolume : 0) |
+                  ((a & Rar5ArchiveSolid) ? RarMainSolid : 0) | ((a & Rar5ArchiveLocked) ? RarMainLocked : 0) |
+                  ((a & Rar5ArchiveRecovery) ? RarMainRecovery : 0) | (HeadersEncrypted ? RarMainEncryptedHeaders : 0));
+}
+
 TRarBlock TRarBlockReader::Next5() {
   TRarBlock block;
-  if (HeadersEncrypted) {
+  if (HeadersEncrypted && !(Keys && Keys->CanOpenHeaders())) {
     block.Kind = TRarBlockKind::EncryptedHeaders;
     return block;
   }
@@ -61,10 +65,19 @@ TRarBlock TRarBlockReader::Next5() {
   if (Pos >= size) return block;
   uint64_t at = Pos;
   std::vector<uint8_t> bytes;
+  uint64_t stored = 0;
   TRar5Frame f;
   block.Kind = TRarBlockKind::Broken;
-  if (!ReadHeader5(at, bytes) || !ParseRar5Frame(bytes.data(), bytes.size(), f)) return block;
-  uint64_t dataPos = at + f.Size;
+  if (HeadersEncrypted) {
+    // The keys check the CRC themselves: a failure there is a wrong password as much as damage.
+    if (!Keys->OpenHeader5(Source, at, HeaderCrypt, bytes, stored, block.Kind)) return block;
+    block.Kind = TRarBlockKind::Broken;
+  } else {
+    if (!ReadHeader5(at, bytes)) return block;
+    stored = bytes.size();
+  }
+  if (!ParseRar5Frame(bytes.data(), bytes.size(), f)) return block;
+  uint64_t dataPos = at + stored;
   // Sizes near 2^64 would wrap; such a block simply runs past the end of the volume.
   Pos = f.DataSize > size ? size + 1 : dataPos + f.DataSize;
   block.Type = uint8_t(f.Type > 0xFF ? 0xFF : f.Type);
@@ -78,9 +91,21 @@ TRarBlock TRarBlockReader::Next5() {
       return block;
     }
     case Rar5HeadCrypt:
+      // Inside the encrypted headers a second one means nothing more.
+      if (HeadersEncrypted) {
+        block.Kind = TRarBlockKind::Skipped;
+        return block;
+      }
       ParseRar5Crypt(bytes.data(), f, HeaderCrypt);
       HeadersEncrypted = true;
-      block.Kind = TRarBlockKind::EncryptedHeaders;
+      Main |= RarMainEncryptedHeaders;
+      block.Kind = Keys && Keys->CanOpenHeaders() ? TRarBlockKind::Skipped : TRarBlockKind::EncryptedHeaders;
+      return block;
+    case Rar5HeadMain:
+      // The main header of an archive whose headers are encrypted comes after the encryption
+      // header, encrypted: only then are the volume and solid flags known.
+      if (HeadersEncrypted && ParseRar5Main(bytes.data(), f, Main5Info)) Main = MainFlagsOf(Main5Info);
+      block.Kind = TRarBlockKind::Skipped;
       return block;
     case Rar5HeadFile:
     case Rar5HeadService:

@@ -128,9 +128,12 @@ class TRarKeyCache : public IHeaderKeys {
   // that opened them, in every volume. Null when no key for this salt has proved itself.
   const TRar3Key* ProvenHeaderKey(const uint8_t salt[RarSaltSize]) const;
   void ProveHeaderKey(const uint8_t salt[RarSaltSize], const TRar3Key& key);
-  bool CanOpenHeaders() const override { return HasPassword() || !HeaderSlots.empty(); }
+  bool CanOpenHeaders() const override { return HasPassword() || !HeaderSlots.empty() || !HeaderSlots5.empty(); }
   bool OpenHeader4(TByteSource& source, uint64_t pos, std::vector<uint8_t>& header, uint64_t& stored,
                    TRarBlockKind& failure) override;
+  // RAR 5 header keys that opened a header stay too, as the RAR 4 ones do.
+  bool OpenHeader5(TByteSource& source, uint64_t pos, const TRar5Crypt& crypt, std::vector<uint8_t>& header,
+                   uint64_t& stored, TRarBlockKind& failure) override;
 
   // How many slow derivations ran since the cache was made (tests count them).
   size_t Derivations() const { return DerivationCount; }
@@ -149,6 +152,7 @@ class TRarKeyCache : public IHeaderKeys {
   std::vector<std::unique_ptr<TRar3Slot>> Rar3Slots;
   std::vector<std::unique_ptr<TRar5Slot>> Rar5Slots;
   std::vector<std::unique_ptr<TRar3Slot>> HeaderSlots;
+  std::vector<std::unique_ptr<TRar5Slot>> HeaderSlots5;
   size_t Rar3Next = 0, Rar5Next = 0, HeaderNext = 0;  // the slot replaced next once one is full
   size_t DerivationCount = 0;
   size_t PasswordGeneration = 0;

@@ -4,6 +4,7 @@
 // packed bytes are pulled through an IPackedInput: over the entry's parts, with a decrypting
 // stage on top for an encrypted entry.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,7 +27,10 @@ struct TRarEntry {
   TRarEntryHeader Header;
   std::string VolumeName;  // the volume its header was read from
   std::vector<TDataPart> Parts;
-  uint32_t WholeCrc = 0;  // the last part carries the whole file's CRC
+  // The last part carries the whole file's CRC-32 or BLAKE2sp.
+  uint32_t WholeCrc = 0;
+  uint8_t WholeHashType = RarHashCrc32;
+  std::array<uint8_t, 32> WholeHash{};
   int Status = 0;         // non-zero when its parts could not all be reached
   bool Collected = false;  // the parts in later volumes have been gathered
   uint64_t PackedTotal() const;

@@ -174,26 +174,45 @@ TEST_F(TUnRarPage, HaltEndsTheExtraction) {
   EXPECT_FALSE(Form->GradProgress1->isVisibleTo(Form.get()));
 }
 
-// 30 and above are incompatible; RAR 5 (50) too while the library's ABI version is below 6.
-TEST_F(TUnRarPage, UnpackVersion30AndRar5AreIncompatible) {
+// 30 and above are incompatible, except RAR 5 (50), which our library (ABI version 6) unpacks.
+TEST_F(TUnRarPage, UnpackVersion30IsIncompatibleAndRar5IsNot) {
   WriteRarArchive(Dl + "/new.rar", Entries(30));
   WriteRar5Archive(Dl + "/five.rar", {{"a.txt", "alpha"}});
-  ASSERT_LT(UnRarLibrary().GetDllVersion(), 6);
-  for (const auto& [name, version, host] : {std::tuple<const char*, const char*, const char*>{"new.rar", "3.0", "Win32"},
-                                            {"five.rar", "5.0", "Unix"}}) {
-    SCOPED_TRACE(name);
-    Dialogs.Calls.clear();
-    Choose(name);
-    Form->GradBtn9Click();
-    EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Message),
-              QStringList{"The version of RAR that this \narchive was compressed with is not \n"
-                          "compatible with the current DLL"});
-    EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", QString("RAR Version: ") + version,
-                                   QString("OS: ") + host, " ", "The version of RAR that this ",
-                                   "archive was compressed with is not ", "compatible with the current DLL"}));
-  }
+  ASSERT_GE(UnRarLibrary().GetDllVersion(), 6);
+  Choose("new.rar");
+  Form->GradBtn9Click();
+  EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Message),
+            QStringList{"The version of RAR that this \narchive was compressed with is not \n"
+                        "compatible with the current DLL"});
+  EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", "RAR Version: 3.0", "OS: Win32", " ",
+                                 "The version of RAR that this ", "archive was compressed with is not ",
+                                 "compatible with the current DLL"}));
   EXPECT_FALSE(std::filesystem::exists(Dl + "/new"));
-  EXPECT_FALSE(std::filesystem::exists(Dl + "/five"));
+
+  Dialogs.Calls.clear();
+  Choose("five.rar");
+  AcceptFolder();
+  Form->GradBtn9Click();
+  EXPECT_TRUE(Dialogs.Texts(TScriptedDialogs::TKind::Message).isEmpty());
+  EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", "RAR Version: 5.0", "OS: Unix", " ",
+                                 "Extracted 1 files"}));
+  EXPECT_EQ(ReadWholeFile(Dl + "/five/a.txt"), "alpha");
+}
+
+// The real RAR 5 volume set: one line per finished volume, then the summary, and the big file
+// that spans all three volumes with the CRC its last part records.
+TEST_F(TUnRarPage, ARealRar5VolumeSetWithItsVolumeLines) {
+  for (const char* part : {"rar5-vols.part1.rar", "rar5-vols.part2.rar", "rar5-vols.part3.rar"})
+    std::filesystem::copy_file(std::string(TALLYRA_TESTDATA_DIR) + "/rar5/rarfile/" + part, Dl + "/" + part);
+  Choose("rar5-vols.part1.rar");
+  AcceptFolder();
+  Form->GradBtn9Click();
+  EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", "RAR Version: 5.0", "OS: Unix",
+                                 "Extracted rar5-vols.part1.rar", "Extracted rar5-vols.part2.rar", " ",
+                                 "Extracted 2 files"}));
+  EXPECT_EQ(RarTestCrc(ReadWholeFile(Dl + "/rar5-vols.part1/vols/bigfile.txt")), 0x509ad74cu);
+  EXPECT_EQ(ReadWholeFile(Dl + "/rar5-vols.part1/vols/bigfile.txt").size(), 205000u);
+  EXPECT_EQ(RarTestCrc(ReadWholeFile(Dl + "/rar5-vols.part1/vols/smallfile.txt")), 0xd08a1f86u);
 }
 
 TEST_F(TUnRarPage, CancelNothingChosenAndClear) {

@@ -663,6 +663,14 @@ std::string Rar5ExtraRecord(uint64_t type, const std::string& data) {
   return record + typed;
 }
 
+std::string Rar5RedirectionRecord(uint64_t type, const std::string& target, bool toDirectory) {
+  std::string data;
+  PutRar5Vint(data, type);
+  PutRar5Vint(data, toDirectory ? 1 : 0);
+  PutRar5Vint(data, target.size());
+  return Rar5ExtraRecord(5, data + target);
+}
+
 uint64_t Rar5CompressionInfo(unsigned method, uint64_t dictSize, bool solid, unsigned version) {
   return version | (solid ? 0x40u : 0u) | uint64_t(method) << 7 | uint64_t(DictExponent(dictSize)) << 10;
 }
@@ -883,9 +891,9 @@ std::string Rar5RawArchive(const std::vector<TRar5RawFile>& files, bool solid) {
     PutRar5Vint(body, (f.Extra.empty() ? 0 : 0x01) | 0x02);
     if (!f.Extra.empty()) PutRar5Vint(body, f.Extra.size());
     PutRar5Vint(body, f.Packed.size());
-    PutRar5Vint(body, 0x04 | (f.SizeUnknown ? 0x08 : 0));
+    PutRar5Vint(body, 0x04 | (f.SizeUnknown ? 0x08 : 0) | (f.Directory ? 0x01 : 0));
     PutRar5Vint(body, f.UnpSize);
-    PutRar5Vint(body, 0100644);
+    PutRar5Vint(body, f.Attr);
     Put32(body, f.Crc);
     PutRar5Vint(body, f.CompressionInfo);
     PutRar5Vint(body, 1);

@@ -82,7 +82,11 @@ struct TRar5RawFile {
   uint32_t Crc = 0;
   std::string Packed;
   std::string Extra;  // records of the extra area, already encoded
+  uint64_t Attr = 0100644;  // a Unix mode
+  bool Directory = false;
 };
+// A redirection record (a link or file copy) for TRar5RawFile::Extra.
+std::string Rar5RedirectionRecord(uint64_t type, const std::string& target, bool toDirectory = false);
 std::string Rar5RawArchive(const std::vector<TRar5RawFile>& files, bool solid = false);
 
 void PutRar5Vint(std::string& out, uint64_t value);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 
+#include "RarWriter.h"
 #include "UnrarTestSupport.h"
 
 namespace {
@@ -291,9 +292,13 @@ TEST(UnrarSamples, ExtractsIntoTheFolderWithTimesAndModes) {
   EXPECT_EQ(FileCrc(dir.File("LibarchiveAddingTest.html")), 0x5e05a663u);
   EXPECT_EQ(FileCrc(dir.File("testdir/LibarchiveAddingTest.html")), 0x5e05a663u);
   EXPECT_EQ(FileCrc(dir.File("testdir/test.txt")), 0xbec8a242u);
-  // A symbolic link is written as a plain file holding its target, never as a link.
-  EXPECT_FALSE(std::filesystem::is_symlink(dir.File("testlink")));
-  EXPECT_EQ(FileCrc(dir.File("testlink")), 0x11fcd3f1u);
+  // A symbolic link whose target stays inside the destination is made as a link (the stored
+  // CRC is the target text's), and the link leads to the file beside it.
+  ASSERT_TRUE(std::filesystem::is_symlink(dir.File("testlink")));
+  const std::string target = std::filesystem::read_symlink(dir.File("testlink")).string();
+  EXPECT_EQ(target, "LibarchiveAddingTest.html");
+  EXPECT_EQ(RarTestCrc(target), 0x11fcd3f1u);
+  EXPECT_EQ(FileCrc(dir.File("testlink")), 0x5e05a663u);
   EXPECT_TRUE(std::filesystem::is_directory(dir.File("testemptydir")));
   auto perms = std::filesystem::status(dir.File("testdir/test.txt")).permissions();
   EXPECT_EQ(perms & std::filesystem::perms::all, std::filesystem::perms(0644));
