@@ -323,7 +323,8 @@ int TUnRar::ReadLockedHeader(const std::string& archive, bool readAlready) {
     tried = true;
     PassPassword(FPassword);
     const int result = ReadHeader();
-    if (result != ERAR_MISSING_PASSWORD) return result;
+    // 24: a RAR 5 archive's check value refused the password before any header was read.
+    if (result != ERAR_MISSING_PASSWORD && result != ERAR_BAD_PASSWORD) return result;
     WipeString(FPassword);
   }
   FHeadersLocked = true;

@@ -171,16 +171,25 @@ TEST_F(UnRarPasswords, ACipherTheLibraryLacksIsReportedWithoutAsking) {
 // wrong answer is asked again). Without an answer the headers stay locked, reported once.
 TEST_F(UnRarPasswords, TheRealSamplesOpenWithTheirPassword) {
   const std::string psw = RarfileDir + "/rar3-comment-psw.rar", hpsw = RarfileDir + "/rar3-comment-hpsw.rar";
+  const std::string rar5 = std::string(TALLYRA_TESTDATA_DIR) + "/rar5/rarfile";
+  const std::string psw5 = rar5 + "/rar5-psw.rar", hpsw5 = rar5 + "/rar5-hpsw.rar";
+  const std::set<std::string> files = {"file1.txt", "file2.txt"}, files5 = {"stest1.txt", "stest2.txt"};
   const struct TCase {
     std::string Archive;
     std::deque<std::optional<std::string>> Answers;
     std::vector<std::string> AskedFor;
     bool Out;
+    std::set<std::string> Files;
   } cases[] = {
-      {psw, {"password"}, {Out + "/file1.txt"}, true},
-      {hpsw, {"password"}, {hpsw}, true},
-      {hpsw, {"wrong", "password"}, {hpsw, hpsw}, true},
-      {hpsw, {std::nullopt}, {hpsw}, false},
+      {psw, {"password"}, {Out + "/file1.txt"}, true, files},
+      {hpsw, {"password"}, {hpsw}, true, files},
+      {hpsw, {"wrong", "password"}, {hpsw, hpsw}, true, files},
+      {hpsw, {std::nullopt}, {hpsw}, false, files},
+      // RAR 5 refuses a wrong password by its check value, before any data or header.
+      {psw5, {"wrong", "password"}, {Out + "/stest1.txt", Out + "/stest1.txt"}, true, files5},
+      {hpsw5, {"password"}, {hpsw5}, true, files5},
+      {hpsw5, {"wrong", "password"}, {hpsw5, hpsw5}, true, files5},
+      {hpsw5, {"wrong", std::nullopt}, {hpsw5, hpsw5}, false, files5},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Archive + " after " + std::to_string(c.Answers.size()) + " answers");
@@ -196,14 +205,14 @@ TEST_F(UnRarPasswords, TheRealSamplesOpenWithTheirPassword) {
     EXPECT_EQ(u.HeadersLocked(), !c.Out);
     if (c.Out) {
       EXPECT_EQ(done, 2);
-      EXPECT_EQ(Names(FilesUnder(Out)), (std::set<std::string>{"file1.txt", "file2.txt"}));
+      EXPECT_EQ(Names(FilesUnder(Out)), c.Files);
       EXPECT_TRUE(Log.Errors.empty());
       EXPECT_TRUE(u.ReachedEnd());
     } else {
       EXPECT_EQ(done, 0);
       ASSERT_EQ(Log.Errors.size(), 1u);
       EXPECT_EQ(Log.Errors[0].Code, 26517);
-      EXPECT_EQ(Log.Errors[0].FileName, hpsw);
+      EXPECT_EQ(Log.Errors[0].FileName, c.Archive);
       EXPECT_TRUE(fs::is_empty(Out));
     }
   }
