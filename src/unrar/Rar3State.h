@@ -1,0 +1,139 @@
+// The state of TRar3Unpacker, shared by its RAR 2.0 part (Rar20Unpack.cpp) and its RAR 2.9-4.x
+// part (Rar3Unpack.cpp). Positions count bytes from the start of the solid set.
+#pragma once
+#include <cstdint>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "unrar/Rar3Bits.h"
+#include "unrar/Rar3Unpack.h"
+#include "unrar/RarFilters3.h"
+#include "unrar/RarPpmd.h"
+
+// The longest copy one symbol makes: a PPMd match of 255 + 32 bytes.
+constexpr uint32_t Rar3MaxMatch = 288;
+
+struct TRar3Unpacker::TState {
+  enum class TFamily { None, Rar20, Rar29 };
+
+  // --- the window and the entry ---
+  struct TFree {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint8_t[], TFree> Window;
+  uint64_t WinSize = 0;  // a power of two
+  uint64_t UnpPos = 0, FlushedPos = 0, EntryStart = 0, EntryEnd = 0;
+  TFamily Family = TFamily::None;
+  bool Continuable = false;  // the last entry decoded whole, so a solid one may follow
+  TRar3Input In;
+  IUnpackSink* Sink = nullptr;
+
+  // --- what both LZ schemes keep ---
+  uint32_t OldDist[4] = {};
+  uint32_t OldDistPtr = 0;  // RAR 2.0 keeps its old distances in a ring
+  uint32_t LastDist = 0, LastLength = 0;
+
+  // --- RAR 2.9-4.x ---
+  TRar3Huffman Main, Dist, LowDist, Rep;
+  uint8_t OldTable[299 + 60 + 17 + 28] = {};
+  bool TablesRead = false;
+  uint32_t PrevLowDist = 0, LowDistRepCount = 0;
+  bool PpmBlock = false;
+  int PpmEsc = 2;
+  TRarPpmd Ppm;
+
+  // Filters: the programs defined since the last reset, and the blocks waiting for them.
+  std::vector<TRar3Filter> Programs;
+  std::vector<uint32_t> OldFilterLengths;
+  uint32_t LastFilter = 0;
+  struct TPending {
+    uint64_t Start = 0;
+    uint32_t Length = 0;
+    TRar3Filter Filter = TRar3Filter::Unknown;
+    TRar3FilterRegisters Regs;
+  };
+  std::deque<TPending> Pending;
+  std::vector<uint8_t> FilterData;  // the front filter's block as it leaves the window
+  uint32_t FilterFill = 0;
+  uint64_t LastFilterAt = UINT64_MAX;  // where the last filter was defined, and how many since
+  uint32_t FiltersAtPos = 0;
+
+  // --- RAR 2.0 ---
+  TRar3Huffman Main20, Dist20, Rep20, Audio20[4];
+  uint8_t OldTable20[257 * 4] = {};
+  bool TablesRead20 = false;
+  bool TailTablesFailed = false;  // the tables after an entry's data did not read: no solid entry may follow
+  bool AudioBlock = false;
+  uint32_t Channels = 1, CurChannel = 0;
+  int ChannelDelta = 0;
+  struct TAudio {
+    int K1 = 0, K2 = 0, K3 = 0, K4 = 0, K5 = 0;
+    int D1 = 0, D2 = 0, D3 = 0, D4 = 0;
+    int LastDelta = 0;
+    uint32_t Dif[11] = {};
+    uint32_t ByteCount = 0;
+    int LastChar = 0;
+  };
+  TAudio Audio[4];
+
+  int Begin(const TRarEntryHeader& entry, bool& solid);
+
+  // Window and output.
+  uint64_t FlushLimit() const { return FlushedPos + std::min<uint64_t>(WinSize - Rar3MaxMatch, UnpackChunk); }
+  // The farthest a match may reach back from pos: the set's start, or a whole window.
+  bool DistanceOk(uint64_t pos, uint64_t dist) const { return dist != 0 && dist <= pos && dist <= WinSize; }
+  int Flush();
+  int WriteWindow(uint64_t from, uint64_t to);
+  int RunFilters();
+  int EndFilters();
+
+  // RAR 2.9-4.x.
+  void ResetRar29();
+  int Decode29(bool solid);
+  int ReadTables29();
+  int ReadEndOfBlock(bool& newFile);
+  int Run29(uint64_t bitLimit, uint64_t outLimit, int& event);
+  int RunPpm(uint64_t outLimit, int& event);
+  int PpmEscape(int& event);
+  int AtEntryEnd29(bool& done);
+  int ReadFilterLz();
+  int ReadFilterPpm();
+  int AddFilter(uint8_t firstByte, const uint8_t* code, uint32_t size);
+  void ResetFilters();
+
+  // RAR 2.0.
+  void ResetRar20();
+  int Decode20(bool solid);
+  int ReadTables20();
+  int Run20(uint64_t bitLimit, uint64_t outLimit, int& event);
+  uint8_t DecodeAudio(int delta);
+};
+
+// Copies a match inside the circular window; the caller has checked the distance.
+inline void Rar3CopyMatch(uint8_t* win, uint64_t mask, uint64_t pos, uint32_t length, uint64_t dist) {
+  uint64_t size = mask + 1;
+  uint64_t d = pos & mask, s = (pos - dist) & mask;
+  // A whole window back: those bytes already are where they belong.
+  if (d == s) return;
+  if (d + length <= size && s + length <= size) {
+    uint8_t* dp = win + d;
+    const uint8_t* sp = win + s;
+    if (dist >= length) {
+      std::memcpy(dp, sp, length);
+    } else if (dist == 1) {
+      std::memset(dp, *sp, length);
+    } else {
+      // The match repeats its own start: each step may only read what is already written.
+      uint32_t i = 0;
+      if (dist >= 8)
+        for (; i + 8 <= length; i += 8) std::memcpy(dp + i, sp + i, 8);
+      for (; i < length; ++i) dp[i] = sp[i];
+    }
+    return;
+  }
+  for (uint32_t i = 0; i < length; ++i) win[(d + i) & mask] = win[(s + i) & mask];
+}
