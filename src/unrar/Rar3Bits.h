@@ -71,7 +71,7 @@ class TRar3Input {
 
   TRar3Bits B;
   size_t End = 0;   // bytes of data in the buffer
-  int Error = 0;    // a source error met by a byte read, reported by the decoder's loop
+  int Error = 0;    // a source error met by a byte read (which cannot return it), for the decoder's loop
 
  private:
   uint8_t GetByteSlow();

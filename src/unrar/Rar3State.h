@@ -103,7 +103,7 @@ struct TRar3Unpacker::TState {
   int ReadFilterLz();
   int ReadFilterPpm();
   int AddFilter(uint8_t firstByte, const uint8_t* code, uint32_t size);
-  void ResetFilters();
+  int ResetFilters();
 
   // RAR 2.0.
   void ResetRar20();

@@ -187,18 +187,16 @@ void TRar3Unpacker::TState::ResetRar29() {
   LastFilter = 0;
 }
 
-void TRar3Unpacker::TState::ResetFilters() {
+int TRar3Unpacker::TState::ResetFilters() {
   Programs.clear();
   OldFilterLengths.clear();
   LastFilter = 0;
   Pending.clear();
   // What a dropped filter had gathered goes out as it is: the archiver's decoder would have
   // written those bytes unfiltered too.
-  if (FilterFill) {
-    int rc = Sink->Write(FilterData.data(), FilterFill);
-    FilterFill = 0;
-    if (rc) In.Error = rc;
-  }
+  const uint32_t gathered = FilterFill;
+  FilterFill = 0;
+  return gathered ? Sink->Write(FilterData.data(), gathered) : ERAR_SUCCESS;
 }
 
 int TRar3Unpacker::TState::ReadTables29() {
@@ -535,7 +533,13 @@ int TRar3Unpacker::TState::AddFilter(uint8_t firstByte, const uint8_t* code, uin
     FiltersAtPos = 0;
   }
   TRar3Bits vm{code, 0, 0};
-  auto number = [&vm]() -> uint32_t {
+  // A number starts inside the record; its last bits may come from the zeros after it.
+  bool overrun = false;
+  auto number = [&vm, &overrun, size]() -> uint32_t {
+    if (vm.Pos > size) {
+      overrun = true;
+      return 0;
+    }
     uint32_t data = vm.Peek16();
     switch (data & 0xC000) {
       case 0:
@@ -567,10 +571,11 @@ int TRar3Unpacker::TState::AddFilter(uint8_t firstByte, const uint8_t* code, uin
   if (firstByte & 0x80) {
     program = number();
     // Program 0 clears every program defined so far and starts the list again.
-    if (program == 0)
-      ResetFilters();
-    else
+    if (program == 0) {
+      if (int rc = ResetFilters()) return rc;
+    } else {
       program--;
+    }
   }
   if (program > Programs.size() || program > OldFilterLengths.size()) return ERAR_BAD_DATA;
   LastFilter = program;
@@ -584,14 +589,14 @@ int TRar3Unpacker::TState::AddFilter(uint8_t firstByte, const uint8_t* code, uin
   TRar3FilterRegisters regs;
   regs.R[4] = blockLength;
   if (firstByte & 0x10) {
-    uint32_t initMask = vm.Get(7);
+    uint32_t initMask = overrun || vm.Pos > size ? 0 : vm.Get(7);
     for (unsigned i = 0; i < 7; ++i)
       if (initMask & (1u << i)) regs.R[i] = number();
   }
   TRar3Filter filter;
   if (newProgram) {
     uint32_t codeSize = number();
-    if (codeSize == 0 || codeSize >= 0x10000 || vm.Pos + codeSize > size) return ERAR_BAD_DATA;
+    if (overrun || codeSize == 0 || codeSize >= 0x10000 || vm.Pos + codeSize > size) return ERAR_BAD_DATA;
     std::vector<uint8_t> body(codeSize);
     for (uint32_t i = 0; i < codeSize; ++i) body[i] = uint8_t(vm.Get(8));
     filter = IdentifyRar3Filter(body.data(), codeSize);
@@ -603,8 +608,7 @@ int TRar3Unpacker::TState::AddFilter(uint8_t firstByte, const uint8_t* code, uin
     filter = Programs[program];
   }
   if (firstByte & 0x20) OldFilterLengths[program] = blockLength;
-  if (vm.BitPosition() > uint64_t(size) * 8) return ERAR_BAD_DATA;
-  if (In.Error) return In.Error;
+  if (overrun || vm.BitPosition() > uint64_t(size) * 8) return ERAR_BAD_DATA;
 
   // A block farther ahead than the window, larger than the machine's memory, or with a length
   // register that disagrees with it, is nothing the archiver writes.

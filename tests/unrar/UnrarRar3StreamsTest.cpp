@@ -156,6 +156,14 @@ TEST(Rar3Streams, LimitsOfTheDeclaredSizeAndTheWindow) {
          literals(s, w, 16);
        },
        ERAR_BAD_DATA},
+      {"a filter record shorter than its numbers", 20,
+       [&](auto& s, auto& w) {
+         literals(s, w, 4);
+         // Program number, start, length and all registers asked for, in one byte of record.
+         s.PutFilterRecord(w, {0x80 | 0x20 | 0x10, 0xFF});
+         literals(s, w, 16);
+       },
+       ERAR_BAD_DATA},
   };
   for (const TLimitCase& c : cases) {
     SCOPED_TRACE(c.Name);
