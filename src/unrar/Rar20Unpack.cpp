@@ -7,22 +7,8 @@
 namespace {
 
 constexpr unsigned MainCodes20 = 298, DistCodes20 = 48, RepCodes20 = 28, AudioCodes20 = 257, LevelCodes20 = 19;
-constexpr size_t TableReadAhead = 4096;
 
 enum { NoEvent = 0, NewTables };
-
-const uint8_t LDecode[28] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 12, 14, 16, 20, 24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128,
-                             160, 192, 224};
-const uint8_t LBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-const uint32_t DDecode[48] = {0,      1,      2,      3,      4,      6,      8,      12,     16,     24,
-                              32,     48,     64,     96,     128,    192,    256,    384,    512,    768,
-                              1024,   1536,   2048,   3072,   4096,   6144,   8192,   12288,  16384,  24576,
-                              32768,  49152,  65536,  98304,  131072, 196608, 262144, 327680, 393216, 458752,
-                              524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
-const uint8_t DBits[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
-                           11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-const uint8_t SDDecode[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-const uint8_t SDBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
 }  // namespace
 
@@ -39,7 +25,7 @@ void TRar3Unpacker::TState::ResetRar20() {
 }
 
 int TRar3Unpacker::TState::ReadTables20() {
-  if (int rc = In.Refill(TableReadAhead)) return rc;
+  if (int rc = In.Refill(Rar3TableReadAhead)) return rc;
   TRar3Bits& b = In.B;
   if (In.Overrun()) return ERAR_BAD_DATA;
   const uint32_t bitField = b.Peek16();
@@ -175,15 +161,15 @@ int TRar3Unpacker::TState::Run20(uint64_t bitLimit, uint64_t outLimit, int& even
     uint32_t length, dist;
     if (symbol > 269) {
       symbol -= 270;
-      length = LDecode[symbol] + 3u;
-      if (unsigned bits = LBits[symbol]) length += b.Get(bits);
+      length = Rar3LengthBase[symbol] + 3u;
+      if (unsigned bits = Rar3LengthBits[symbol]) length += b.Get(bits);
       int slot = Dist20.Decode(b);
       if (slot < 0) {
         rc = ERAR_BAD_DATA;
         break;
       }
-      dist = DDecode[slot] + 1;
-      if (unsigned bits = DBits[slot]) dist += b.Get(bits);
+      dist = Rar3Distances.Base[slot] + 1;
+      if (unsigned bits = Rar3Distances.Bits[slot]) dist += b.Get(bits);
       if (dist >= 0x2000) {
         length++;
         if (dist >= 0x40000) length++;
@@ -201,8 +187,8 @@ int TRar3Unpacker::TState::Run20(uint64_t bitLimit, uint64_t outLimit, int& even
         rc = ERAR_BAD_DATA;
         break;
       }
-      length = LDecode[slot] + 2u;
-      if (unsigned bits = LBits[slot]) length += b.Get(bits);
+      length = Rar3LengthBase[slot] + 2u;
+      if (unsigned bits = Rar3LengthBits[slot]) length += b.Get(bits);
       // Far matches are worth less, so their lengths count from a higher base.
       if (dist >= 0x101) {
         length++;
@@ -213,8 +199,8 @@ int TRar3Unpacker::TState::Run20(uint64_t bitLimit, uint64_t outLimit, int& even
       }
     } else {
       symbol -= 261;
-      dist = SDDecode[symbol] + 1u;
-      if (unsigned bits = SDBits[symbol]) dist += b.Get(bits);
+      dist = Rar3ShortBase[symbol] + 1u;
+      if (unsigned bits = Rar3ShortBits[symbol]) dist += b.Get(bits);
       length = 2;
     }
     LastDist = OldDist[OldDistPtr++ & 3] = dist;
@@ -235,12 +221,9 @@ int TRar3Unpacker::TState::Run20(uint64_t bitLimit, uint64_t outLimit, int& even
 }
 
 int TRar3Unpacker::TState::Decode20(bool solid) {
-  if (EntryEnd == EntryStart) {
-    // An empty file may have no packed data at all.
-    uint64_t left = 0;
-    if (int rc = In.BitsLeft(left)) return rc;
-    if (left == 0) return ERAR_SUCCESS;
-  }
+  bool empty = false;
+  if (int rc = EmptyWithoutData(empty)) return rc;
+  if (empty) return ERAR_SUCCESS;
   if (!solid || !TablesRead20)
     if (int rc = ReadTables20()) return rc;
   while (UnpPos < EntryEnd) {
@@ -249,9 +232,8 @@ int TRar3Unpacker::TState::Decode20(bool solid) {
       continue;
     }
     const uint64_t outLimit = std::min(EntryEnd, FlushLimit());
-    if (int rc = In.Refill(2 * TRar3Input::LookAhead)) return rc;
-    const uint64_t limit = In.AtEof() ? uint64_t(In.End) * 8 : uint64_t(In.End - TRar3Input::LookAhead) * 8;
-    if (In.AtEof() && In.B.BitPosition() >= limit) return ERAR_BAD_DATA;  // the data ends early
+    uint64_t limit = 0;
+    if (int rc = PrepareLzRun(limit)) return rc;
     int event = NoEvent;
     int rc = Run20(limit, outLimit, event);
     if (rc == ERAR_SUCCESS && In.Overrun()) rc = ERAR_BAD_DATA;

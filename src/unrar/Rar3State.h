@@ -16,6 +16,33 @@
 
 // The longest copy one symbol makes: a PPMd match of 255 + 32 bytes.
 constexpr uint32_t Rar3MaxMatch = 288;
+// Tables take under 2 KB; they are read with at least this much in the buffer.
+constexpr size_t Rar3TableReadAhead = 4096;
+
+// Both LZ schemes: length slots (base and extra bits) and the eight short distances.
+inline constexpr uint8_t Rar3LengthBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,   10,  12,  14,  16,  20,
+                                               24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
+inline constexpr uint8_t Rar3LengthBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
+inline constexpr uint8_t Rar3ShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
+inline constexpr uint8_t Rar3ShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+
+// Distance slots: four of 0 extra bits, two each of 1 to 15, fourteen of 16 and twelve of 18.
+// RAR 2.0 has the first 48.
+struct TRar3DistanceSlots {
+  uint32_t Base[60] = {};
+  uint8_t Bits[60] = {};
+  constexpr TRar3DistanceSlots() {
+    const uint8_t perLength[19] = {4, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 14, 0, 12};
+    uint32_t dist = 0;
+    unsigned slot = 0;
+    for (unsigned bits = 0; bits < 19; ++bits)
+      for (unsigned k = 0; k < perLength[bits]; ++k, ++slot, dist += 1u << bits) {
+        Base[slot] = dist;
+        Bits[slot] = uint8_t(bits);
+      }
+  }
+};
+inline constexpr TRar3DistanceSlots Rar3Distances{};
 
 struct TRar3Unpacker::TState {
   enum class TFamily { None, Rar20, Rar29 };
@@ -81,12 +108,17 @@ struct TRar3Unpacker::TState {
   TAudio Audio[4];
 
   int Begin(const TRarEntryHeader& entry, bool& solid);
+  // An empty file may have no packed data at all: then nothing is read and the set's state
+  // stays as it was.
+  int EmptyWithoutData(bool& empty);
 
   // Window and output.
   uint64_t FlushLimit() const { return FlushedPos + std::min<uint64_t>(WinSize - Rar3MaxMatch, UnpackChunk); }
   // The farthest a match may reach back from pos: the set's start, or a whole window.
   bool DistanceOk(uint64_t pos, uint64_t dist) const { return dist != 0 && dist <= pos && dist <= WinSize; }
   int Flush();
+  // Before a run of LZ symbols: the buffer refilled, and the bit where the run must stop.
+  int PrepareLzRun(uint64_t& bitLimit);
   int WriteWindow(uint64_t from, uint64_t to);
   int RunFilters();
   int EndFilters();

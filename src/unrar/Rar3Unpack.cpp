@@ -7,36 +7,12 @@ namespace {
 
 constexpr uint64_t MinWindow = 256u << 10;
 constexpr uint64_t MaxWindow = 4u << 20;
-constexpr size_t TableReadAhead = 4096;
 // Filter programs and their pending blocks are bounded as the archiver's decoder bounds them.
 constexpr size_t MaxFilters = 8192;
 // Filter records that produce no data cannot follow each other without end.
 constexpr uint32_t MaxFiltersAtOnePosition = 1024;
 
 enum TEvent { NoEvent = 0, EndOfBlock, FilterRecord, EndOfFile, TablesChanged };
-
-const uint8_t LDecode[28] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 12, 14, 16, 20, 24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128,
-                             160, 192, 224};
-const uint8_t LBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-const uint8_t SDDecode[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-const uint8_t SDBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
-
-// Distance slots: four of 0 extra bits, two each of 1 to 15, fourteen of 16 and twelve of 18.
-struct TDistanceSlots {
-  uint32_t Base[60];
-  uint8_t Bits[60];
-  TDistanceSlots() {
-    static const uint8_t PerLength[19] = {4, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 14, 0, 12};
-    uint32_t dist = 0;
-    unsigned slot = 0;
-    for (unsigned bits = 0; bits < 19; ++bits)
-      for (unsigned k = 0; k < PerLength[bits]; ++k, ++slot, dist += 1u << bits) {
-        Base[slot] = dist;
-        Bits[slot] = uint8_t(bits);
-      }
-  }
-};
-const TDistanceSlots Slots;
 
 }  // namespace
 
@@ -117,6 +93,15 @@ int TRar3Unpacker::TState::WriteWindow(uint64_t from, uint64_t to) {
     from += n;
   }
   return ERAR_SUCCESS;
+}
+
+int TRar3Unpacker::TState::PrepareLzRun(uint64_t& bitLimit) {
+  if (int rc = In.Refill(2 * TRar3Input::LookAhead)) return rc;
+  // A symbol with its extra bits takes under 8 bytes; before the end the loop keeps that much
+  // and more in the buffer, at the end the zeros behind the data cover it.
+  bitLimit = In.AtEof() ? uint64_t(In.End) * 8 : uint64_t(In.End - TRar3Input::LookAhead) * 8;
+  // Where the data ends before the entry does.
+  return In.AtEof() && In.B.BitPosition() >= bitLimit ? ERAR_BAD_DATA : ERAR_SUCCESS;
 }
 
 int TRar3Unpacker::TState::Flush() {
@@ -200,7 +185,7 @@ int TRar3Unpacker::TState::ResetFilters() {
 }
 
 int TRar3Unpacker::TState::ReadTables29() {
-  if (int rc = In.Refill(TableReadAhead)) return rc;
+  if (int rc = In.Refill(Rar3TableReadAhead)) return rc;
   TRar3Bits& b = In.B;
   b.AlignToByte();
   if (In.Overrun()) return ERAR_BAD_DATA;
@@ -268,7 +253,7 @@ int TRar3Unpacker::TState::ReadTables29() {
 }
 
 int TRar3Unpacker::TState::ReadEndOfBlock(bool& newFile) {
-  if (int rc = In.Refill(TableReadAhead)) return rc;
+  if (int rc = In.Refill(Rar3TableReadAhead)) return rc;
   // "1": new tables follow; "00": the file ends; "01": it ends and the next one starts with tables.
   const uint32_t bitField = In.B.Peek16();
   bool newTable;
@@ -310,15 +295,15 @@ int TRar3Unpacker::TState::Run29(uint64_t bitLimit, uint64_t outLimit, int& even
     uint32_t length, dist;
     if (symbol >= 271) {
       symbol -= 271;
-      length = LDecode[symbol] + 3u;
-      if (unsigned bits = LBits[symbol]) length += b.Get(bits);
+      length = Rar3LengthBase[symbol] + 3u;
+      if (unsigned bits = Rar3LengthBits[symbol]) length += b.Get(bits);
       int slot = Dist.Decode(b);
       if (slot < 0) {
         rc = ERAR_BAD_DATA;
         break;
       }
-      dist = Slots.Base[slot] + 1;
-      if (unsigned bits = Slots.Bits[slot]) {
+      dist = Rar3Distances.Base[slot] + 1;
+      if (unsigned bits = Rar3Distances.Bits[slot]) {
         if (slot > 9) {
           // The low four bits of long distances have a table of their own, which a run of
           // code 16 repeats.
@@ -378,13 +363,13 @@ int TRar3Unpacker::TState::Run29(uint64_t bitLimit, uint64_t outLimit, int& even
         rc = ERAR_BAD_DATA;
         break;
       }
-      length = LDecode[slot] + 2u;
-      if (unsigned bits = LBits[slot]) length += b.Get(bits);
+      length = Rar3LengthBase[slot] + 2u;
+      if (unsigned bits = Rar3LengthBits[slot]) length += b.Get(bits);
       lastLength = length;
     } else {
       symbol -= 263;
-      dist = SDDecode[symbol] + 1u;
-      if (unsigned bits = SDBits[symbol]) dist += b.Get(bits);
+      dist = Rar3ShortBase[symbol] + 1u;
+      if (unsigned bits = Rar3ShortBits[symbol]) dist += b.Get(bits);
       d3 = d2;
       d2 = d1;
       d1 = d0;
@@ -679,13 +664,19 @@ int TRar3Unpacker::TState::AtEntryEnd29(bool& done) {
   return ERAR_BAD_DATA;
 }
 
+int TRar3Unpacker::TState::EmptyWithoutData(bool& empty) {
+  empty = false;
+  if (EntryEnd != EntryStart) return ERAR_SUCCESS;
+  uint64_t left = 0;
+  if (int rc = In.BitsLeft(left)) return rc;
+  empty = left == 0;
+  return ERAR_SUCCESS;
+}
+
 int TRar3Unpacker::TState::Decode29(bool solid) {
-  if (EntryEnd == EntryStart) {
-    // An empty file may have no packed data at all.
-    uint64_t left = 0;
-    if (int rc = In.BitsLeft(left)) return rc;
-    if (left == 0) return ERAR_SUCCESS;
-  }
+  bool empty = false;
+  if (int rc = EmptyWithoutData(empty)) return rc;
+  if (empty) return ERAR_SUCCESS;
   if (!solid || !TablesRead)
     if (int rc = ReadTables29()) return rc;
   for (;;) {
@@ -708,11 +699,8 @@ int TRar3Unpacker::TState::Decode29(bool solid) {
       if (event == EndOfFile) return ERAR_BAD_DATA;
       continue;
     }
-    if (int rc = In.Refill(2 * TRar3Input::LookAhead)) return rc;
-    // A symbol with its extra bits takes under 8 bytes; before the end the loop keeps that
-    // much and more in the buffer, at the end the zeros behind the data cover it.
-    const uint64_t limit = In.AtEof() ? uint64_t(In.End) * 8 : uint64_t(In.End - TRar3Input::LookAhead) * 8;
-    if (In.AtEof() && In.B.BitPosition() >= limit) return ERAR_BAD_DATA;  // the data ends early
+    uint64_t limit = 0;
+    if (int rc = PrepareLzRun(limit)) return rc;
     int rc = Run29(limit, outLimit, event);
     if (rc == ERAR_SUCCESS && In.Overrun()) rc = ERAR_BAD_DATA;
     if (rc) return rc;

@@ -305,13 +305,15 @@ void TRar29StreamWriter::PutMatch(TBitWriter& w, uint32_t length, uint32_t dist)
   } else if (bits) {
     w.Put(extra, bits);
   }
-  OldDist[3] = OldDist[2];
-  OldDist[2] = OldDist[1];
-  OldDist[1] = OldDist[0];
-  OldDist[0] = dist;
+  InsertOldDist(dist);
   LastLength = length;
   Written.Copy(length, dist);
   Pos += length;
+}
+
+void TRar29StreamWriter::InsertOldDist(uint32_t dist) {
+  for (unsigned i = 3; i > 0; --i) OldDist[i] = OldDist[i - 1];
+  OldDist[0] = dist;
 }
 
 void TRar29StreamWriter::PutEndOfBlock(TBitWriter& w, bool newFile, bool newTables) {
@@ -360,10 +362,7 @@ void TRar29StreamWriter::PutSymbols(TBitWriter& w, const TStreamOptions& o, uint
         if (d > Pos || left < 2) break;
         Codes[0].Put(w, 263 + s);
         w.Put(d - 1 - SDDecode[s], SDBits[s]);
-        OldDist[3] = OldDist[2];
-        OldDist[2] = OldDist[1];
-        OldDist[1] = OldDist[0];
-        OldDist[0] = d;
+        InsertOldDist(d);
         LastLength = 2;
         Written.Copy(2, d);
         Pos += 2;

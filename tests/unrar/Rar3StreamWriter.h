@@ -108,6 +108,7 @@ class TRar29StreamWriter {
  private:
   void PutSymbols(TBitWriter& w, const TStreamOptions& options, uint64_t until);
   void PutLengthSlot(TBitWriter& w, const TTestCode& code, uint32_t length);
+  void InsertOldDist(uint32_t dist);
 
   std::mt19937 Rng;
   uint64_t Pos = 0;

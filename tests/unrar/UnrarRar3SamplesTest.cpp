@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -145,21 +146,27 @@ const TPick Picks[] = {
     {"rar/rarfile/rar2-unix-owner.rar", "file.txt"},
 };
 
-TEST(Rar3Samples, AnyReadSizesGiveTheSameData) {
+// Runs `check` on each picked entry and its packed bytes.
+void ForEachPick(const std::function<void(const TSampleEntry&, const std::string&)>& check) {
   for (const TPick& pick : Picks) {
     SCOPED_TRACE(pick.Sample);
     TSampleSet set = ReadSampleSet(TestDataPath(pick.Sample));
     const TSampleEntry* e = Find(set, pick.Entry);
     ASSERT_NE(e, nullptr);
-    std::string packed = PackedBytes(*e);
+    check(*e, PackedBytes(*e));
+  }
+}
+
+TEST(Rar3Samples, AnyReadSizesGiveTheSameData) {
+  ForEachPick([](const TSampleEntry& e, const std::string& packed) {
     for (const std::vector<size_t>& chunks : std::vector<std::vector<size_t>>{{1}, {3, 7, 1}, {65536 + 5}, {}}) {
       TMemoryInput input(packed, chunks);
       TDigestSink sink;
       TRar3Unpacker unpacker;
-      ASSERT_EQ(unpacker.Unpack(e->Header, input, sink), ERAR_SUCCESS) << chunks.size();
-      EXPECT_EQ(sink.Crc, e->WholeCrc);
+      ASSERT_EQ(unpacker.Unpack(e.Header, input, sink), ERAR_SUCCESS) << chunks.size();
+      EXPECT_EQ(sink.Crc, e.WholeCrc);
     }
-  }
+  });
 }
 
 class TFailingSink : public IUnpackSink {
@@ -205,26 +212,21 @@ TEST(Rar3Samples, InputAndSinkErrorsEndTheEntryAndTheSet) {
 }
 
 TEST(Rar3Samples, TruncatedDataFailsCleanly) {
-  for (const TPick& pick : Picks) {
-    SCOPED_TRACE(pick.Sample);
-    TSampleSet set = ReadSampleSet(TestDataPath(pick.Sample));
-    const TSampleEntry* e = Find(set, pick.Entry);
-    ASSERT_NE(e, nullptr);
-    std::string packed = PackedBytes(*e);
+  ForEachPick([](const TSampleEntry& e, const std::string& packed) {
     size_t step = std::max<size_t>(1, packed.size() / 300);
     for (size_t length = 0; length < packed.size(); length += step) {
       TMemoryInput input(packed.substr(0, length));
       TDigestSink sink;
       TRar3Unpacker unpacker;
-      int rc = unpacker.Unpack(e->Header, input, sink);
-      EXPECT_LE(sink.Size, e->Header.UnpSize);
+      int rc = unpacker.Unpack(e.Header, input, sink);
+      EXPECT_LE(sink.Size, e.Header.UnpSize);
       // Only the last bytes may go missing without harm: all data came before them.
       if (rc == ERAR_SUCCESS)
-        EXPECT_EQ(sink.Crc, e->WholeCrc) << length;
+        EXPECT_EQ(sink.Crc, e.WholeCrc) << length;
       else
         EXPECT_EQ(rc, ERAR_BAD_DATA) << length;
     }
-  }
+  });
 }
 
 // Every entry's data, whatever it really is, read as each format: the decoder fails or
