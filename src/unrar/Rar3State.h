@@ -22,7 +22,8 @@ constexpr size_t Rar3TableReadAhead = 4096;
 // Both LZ schemes: length slots (base and extra bits) and the eight short distances.
 inline constexpr uint8_t Rar3LengthBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,   10,  12,  14,  16,  20,
                                                24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
-inline constexpr uint8_t Rar3LengthBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
+inline constexpr uint8_t Rar3LengthBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
+                                               2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
 inline constexpr uint8_t Rar3ShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
 inline constexpr uint8_t Rar3ShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 

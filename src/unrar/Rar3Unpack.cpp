@@ -57,7 +57,8 @@ int TRar3Unpacker::TState::Begin(const TRarEntryHeader& e, bool& solid) {
   TailTablesFailed = false;
 
   // The dictionary, and no less than the archiver's own decoder had.
-  const uint64_t need = std::max<uint64_t>(std::min<uint64_t>(uint64_t(64) << (10 + dictionaryBits), MaxWindow), MinWindow);
+  const uint64_t dictionary = std::min<uint64_t>(uint64_t(64) << (10 + dictionaryBits), MaxWindow);
+  const uint64_t need = std::max(dictionary, MinWindow);
   if (need > WinSize) {
     // Only a window that never wrapped can grow in the middle of a set.
     if (solid && UnpPos > WinSize) return ERAR_BAD_DATA;

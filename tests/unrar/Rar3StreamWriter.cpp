@@ -5,8 +5,8 @@
 
 namespace {
 
-const uint8_t LDecode[28] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 12, 14, 16, 20, 24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128,
-                             160, 192, 224};
+const uint8_t LDecode[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
+                             24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
 const uint8_t LBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
 const uint8_t SDDecode[8] = {0, 4, 8, 16, 32, 64, 128, 192};
 const uint8_t SDBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
@@ -48,8 +48,8 @@ uint32_t Random(std::mt19937& rng, uint32_t lo, uint32_t hi) {
 // Writes table lengths with a level code: literal values (differences to the old table when
 // keepOld), runs of the previous length and runs of zeros. RAR 2.0 has one repeat code (16,
 // 2 bits) and two zero codes (17, 18); RAR 2.9 two of each (16/17 repeat, 18/19 zeros).
-void PutLengths(TBitWriter& w, const TTestCode& level, const std::vector<uint8_t>& table, const std::vector<uint8_t>& old,
-                bool keepOld, bool rar29) {
+void PutLengths(TBitWriter& w, const TTestCode& level, const std::vector<uint8_t>& table,
+                const std::vector<uint8_t>& old, bool keepOld, bool rar29) {
   for (size_t i = 0; i < table.size();) {
     size_t run = 1;
     while (i + run < table.size() && table[i + run] == table[i] && run < 138) ++run;

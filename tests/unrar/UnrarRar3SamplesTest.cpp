@@ -38,7 +38,9 @@ std::vector<std::string> SampleSets() {
   return sets;
 }
 
-std::string Relative(const std::string& path) { return fs::path(path).parent_path().filename().string() + "/" + fs::path(path).filename().string(); }
+std::string Relative(const std::string& path) {
+  return fs::path(path).parent_path().filename().string() + "/" + fs::path(path).filename().string();
+}
 
 const TSampleEntry* Find(const TSampleSet& set, const std::string& name) {
   for (const auto& e : set.Entries)

@@ -119,17 +119,18 @@ TEST(Rar3Streams, LimitsOfTheDeclaredSizeAndTheWindow) {
     for (int i = 0; i < n; ++i) s.PutLiteral(w, uint8_t('a' + i % 3));
   };
   const TLimitCase cases[] = {
-      {"exact", 20, [&](auto& s, auto& w) { literals(s, w, 10), s.PutMatch(w, 10, 3), s.PutEndOfBlock(w, true, false); },
+      {"exact", 20,
+       [&](auto& s, auto& w) { literals(s, w, 10), s.PutMatch(w, 10, 3), s.PutEndOfBlock(w, true, false); },
        ERAR_SUCCESS},
       {"without an end code", 20, [&](auto& s, auto& w) { literals(s, w, 10), s.PutMatch(w, 10, 3); }, ERAR_SUCCESS},
       {"a match past the declared size", 15, [&](auto& s, auto& w) { literals(s, w, 10), s.PutMatch(w, 10, 3); },
        ERAR_BAD_DATA},
       {"a match before the first byte", 20, [&](auto& s, auto& w) { literals(s, w, 3), s.PutMatch(w, 17, 4); },
        ERAR_BAD_DATA},
-      {"the end before the declared size", 20, [&](auto& s, auto& w) { literals(s, w, 10), s.PutEndOfBlock(w, true, false); },
-       ERAR_BAD_DATA},
-      {"data after the declared size", 10, [&](auto& s, auto& w) { literals(s, w, 14), s.PutEndOfBlock(w, true, false); },
-       ERAR_BAD_DATA},
+      {"the end before the declared size", 20,
+       [&](auto& s, auto& w) { literals(s, w, 10), s.PutEndOfBlock(w, true, false); }, ERAR_BAD_DATA},
+      {"data after the declared size", 10,
+       [&](auto& s, auto& w) { literals(s, w, 14), s.PutEndOfBlock(w, true, false); }, ERAR_BAD_DATA},
       {"the data ends early", 100, [&](auto& s, auto& w) { literals(s, w, 30); }, ERAR_BAD_DATA},
       {"an unknown filter program", 20,
        [&](auto& s, auto& w) {
