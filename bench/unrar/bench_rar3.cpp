@@ -1,9 +1,10 @@
 // Decodes every compressed entry of RAR 2.0-4.x archives (volume sets through their first
 // volume) with our decoder and with libunarr, in the same process and into the same CRC-checking
 // sink, and prints each one's best time of RUNS and libunarr's time as a ratio of ours.
-// With --write DIR, our decoder's output also goes to files in DIR (as an extractor writes
-// them), for comparing with a whole extraction by another tool. Exit code 1 when an entry's CRC
-// fails.
+// With --repeat N each run decodes every set N times (small samples then take long enough to
+// time). With --write DIR, our decoder's output also goes to files in DIR (as an extractor
+// writes them), for comparing with a whole extraction by another tool. Exit code 1 when an
+// entry's CRC fails.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -109,17 +110,18 @@ bool DecodeUnarr(const TSampleSet& set) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int runs = 3;
+  int runs = 3, repeat = 1;
   std::string writeDir;
   int first = 1;
   while (first < argc && argv[first][0] == '-') {
     if (!std::strcmp(argv[first], "--runs") && first + 1 < argc) runs = std::atoi(argv[++first]);
+    else if (!std::strcmp(argv[first], "--repeat") && first + 1 < argc) repeat = std::atoi(argv[++first]);
     else if (!std::strcmp(argv[first], "--write") && first + 1 < argc) writeDir = argv[++first];
     else break;
     ++first;
   }
-  if (first >= argc || runs < 1) {
-    std::fprintf(stderr, "usage: bench_rar3 [--runs N] [--write DIR] ARCHIVE...\n");
+  if (first >= argc || runs < 1 || repeat < 1) {
+    std::fprintf(stderr, "usage: bench_rar3 [--runs N] [--repeat N] [--write DIR] ARCHIVE...\n");
     return 2;
   }
   // libunarr's copy of the packed data is held in memory, as the library does for sets this size.
@@ -129,15 +131,16 @@ int main(int argc, char** argv) {
   for (int a = first; a < argc; ++a) {
     TSampleSet set = ReadSampleSet(argv[a]);
     double ours = 1e9, unarr = 1e9;
-    uint64_t bytes = 0;
+    uint64_t bytes = 0, once = 0;
     bool ok = true;
     for (int r = 0; r < runs && ok; ++r) {
       auto t = std::chrono::steady_clock::now();
-      ok = DecodeOurs(set, writeDir, bytes);
+      for (int k = 0; k < repeat && ok; ++k) ok = DecodeOurs(set, writeDir, once);
       ours = std::min(ours, Seconds(t));
+      bytes = once * uint64_t(repeat);
       if (!writeDir.empty()) continue;  // the files are for the other tool's comparison only
       t = std::chrono::steady_clock::now();
-      ok = ok && DecodeUnarr(set);
+      for (int k = 0; k < repeat && ok; ++k) ok = DecodeUnarr(set);
       unarr = std::min(unarr, Seconds(t));
     }
     const char* name = std::strrchr(argv[a], '/') ? std::strrchr(argv[a], '/') + 1 : argv[a];

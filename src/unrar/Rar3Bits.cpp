@@ -6,30 +6,30 @@
 
 void TRar3Input::Reset(IPackedInput& source) {
   Source = &source;
-  if (Buffer.empty()) Buffer.resize(Chunk + LookAhead);
-  B = TRar3Bits{Buffer.data(), 0, 0};
+  if (!Buffer) Buffer.reset(new uint8_t[Chunk + LookAhead]);
+  B = TRar3Bits{Buffer.get(), 0, 0};
   End = 0;
   Eof = false;
   Error = 0;
-  std::fill(Buffer.begin(), Buffer.begin() + LookAhead, 0);
+  std::memset(Buffer.get(), 0, LookAhead);
 }
 
 int TRar3Input::Refill(size_t want) {
   if (Eof || Buffered() >= want) return ERAR_SUCCESS;
   size_t keep = Buffered();
-  std::memmove(Buffer.data(), Buffer.data() + B.Pos, keep);
+  std::memmove(Buffer.get(), Buffer.get() + B.Pos, keep);
   B.Pos = 0;
   End = keep;
   while (End < Chunk && !Eof) {
     size_t got = 0;
-    if (int rc = Source->Read(Buffer.data() + End, Chunk - End, got)) {
-      std::fill(Buffer.begin() + long(End), Buffer.begin() + long(End + LookAhead), 0);
+    if (int rc = Source->Read(Buffer.get() + End, Chunk - End, got)) {
+      std::memset(Buffer.get() + End, 0, LookAhead);
       return rc;
     }
     if (got == 0) Eof = true;
     End += std::min(got, Chunk - End);
   }
-  std::fill(Buffer.begin() + long(End), Buffer.begin() + long(End + LookAhead), 0);
+  std::memset(Buffer.get() + End, 0, LookAhead);
   return ERAR_SUCCESS;
 }
 

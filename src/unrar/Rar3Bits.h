@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "unrar/RarInput.h"
 
@@ -77,7 +77,7 @@ class TRar3Input {
   uint8_t GetByteSlow();
 
   IPackedInput* Source = nullptr;
-  std::vector<uint8_t> Buffer;
+  std::unique_ptr<uint8_t[]> Buffer;  // Chunk + LookAhead bytes, not cleared beyond what is read
   bool Eof = false;
 };
 

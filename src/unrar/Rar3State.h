@@ -85,7 +85,8 @@ struct TRar3Unpacker::TState {
     TRar3FilterRegisters Regs;
   };
   std::deque<TPending> Pending;
-  std::vector<uint8_t> FilterData;  // the front filter's block as it leaves the window
+  // The front filter's block as it leaves the window, and room for its output.
+  std::unique_ptr<uint8_t[]> FilterData;
   uint32_t FilterFill = 0;
   uint64_t LastFilterAt = UINT64_MAX;  // where the last filter was defined, and how many since
   uint32_t FiltersAtPos = 0;

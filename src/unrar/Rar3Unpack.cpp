@@ -116,12 +116,12 @@ int TRar3Unpacker::TState::Flush() {
     // The filter's block is gathered out of the window and goes out once it is whole; the
     // window keeps the unfiltered bytes, which is what later matches refer to.
     const TPending& f = Pending.front();
-    if (FilterData.empty()) FilterData.resize(2 * Rar3FilterMemory);
+    if (!FilterData) FilterData.reset(new uint8_t[2 * Rar3FilterMemory]);
     uint64_t end = std::min(UnpPos, f.Start + f.Length);
     while (FlushedPos < end) {
       uint64_t at = FlushedPos & (WinSize - 1);
       uint64_t n = std::min(end - FlushedPos, WinSize - at);
-      std::memcpy(FilterData.data() + FilterFill, Window.get() + at, size_t(n));
+      std::memcpy(FilterData.get() + FilterFill, Window.get() + at, size_t(n));
       FilterFill += uint32_t(n);
       FlushedPos += n;
     }
@@ -137,13 +137,13 @@ int TRar3Unpacker::TState::RunFilters() {
   FilterFill = 0;
   // The filters see offsets within the entry, as the archiver counted them.
   const uint32_t fileOffset = uint32_t(f.Start - EntryStart);
-  const uint8_t* out = RunRar3Filter(f.Filter, FilterData.data(), f.Length, f.Regs, fileOffset);
+  const uint8_t* out = RunRar3Filter(f.Filter, FilterData.get(), f.Length, f.Regs, fileOffset);
   // Several filters may be stacked on one block: each takes the output of the one before.
   while (out && !Pending.empty() && Pending.front().Start == f.Start && Pending.front().Length == f.Length) {
-    if (out != FilterData.data()) std::memmove(FilterData.data(), out, f.Length);
+    if (out != FilterData.get()) std::memmove(FilterData.get(), out, f.Length);
     const TPending next = Pending.front();
     Pending.pop_front();
-    out = RunRar3Filter(next.Filter, FilterData.data(), next.Length, next.Regs, fileOffset);
+    out = RunRar3Filter(next.Filter, FilterData.get(), next.Length, next.Regs, fileOffset);
   }
   if (!out) return ERAR_BAD_DATA;
   return Sink->Write(out, f.Length);
@@ -182,7 +182,7 @@ int TRar3Unpacker::TState::ResetFilters() {
   // written those bytes unfiltered too.
   const uint32_t gathered = FilterFill;
   FilterFill = 0;
-  return gathered ? Sink->Write(FilterData.data(), gathered) : ERAR_SUCCESS;
+  return gathered ? Sink->Write(FilterData.get(), gathered) : ERAR_SUCCESS;
 }
 
 int TRar3Unpacker::TState::ReadTables29() {
@@ -443,17 +443,11 @@ int TRar3Unpacker::TState::PpmEscape(int& event) {
 }
 
 int TRar3Unpacker::TState::RunPpm(uint64_t outLimit, int& event) {
-  uint8_t* const win = Window.get();
-  const uint64_t mask = WinSize - 1;
   event = NoEvent;
   while (UnpPos < outLimit) {
-    int c = Ppm.DecodeChar();
-    if (c < 0 || In.Overrun(32)) return In.Error ? In.Error : ERAR_BAD_DATA;
-    if (c != PpmEsc) {
-      win[UnpPos & mask] = uint8_t(c);
-      ++UnpPos;
-      continue;
-    }
+    TRarPpmd::TRun run = Ppm.DecodeRun(Window.get(), WinSize - 1, UnpPos, outLimit, PpmEsc);
+    if (run == TRarPpmd::TRun::Failed) return In.Error ? In.Error : ERAR_BAD_DATA;
+    if (run == TRarPpmd::TRun::Limit) break;
     if (int rc = PpmEscape(event)) return rc;
     if (In.Error) return In.Error;
     if (event != NoEvent) return ERAR_SUCCESS;

@@ -122,22 +122,22 @@ struct TRarPpmd::TState {
   void SetSuffix(uint32_t c, uint32_t v) { Store32(c + 8, v); }
   static uint32_t OneState(uint32_t c) { return c + 2; }
 
-  // A context offset the model may follow: in the units area, its states too.
+  // A context offset the model may follow: in the units area, and its states too (up to 256 of
+  // them from any start in the area stay inside the block's slack).
   bool ValidContext(uint32_t c) const {
-    if (c <= PText || c < HeapBase || c > UnitsEnd - UnitSize) return false;
-    uint32_t n = NumStats(c);
-    if (n == 1) return true;
-    uint32_t s = Stats(c);
-    return n != 0 && n <= 256 && s > PText && s <= UnitsEnd && uint64_t(s) + uint64_t(n) * StateSize <= UnitsEnd;
+    if (c <= PText || c > UnitsEnd - UnitSize) return false;
+    uint32_t n = NumStats(c), s = Stats(c);
+    return n == 1 || (n - 1 < 256 && s > PText && s <= UnitsEnd);
   }
   // The state of `symbol` in context c, or 0 when c lacks it (never so in a consistent model).
   uint32_t FindState(uint32_t c, uint8_t symbol) {
     if (!ValidContext(c)) return Broken = true, 0;
     uint32_t n = NumStats(c);
     if (n == 1) return Sym(OneState(c)) == symbol ? OneState(c) : (Broken = true, 0);
+    const uint8_t* const h = H;
     uint32_t p = Stats(c);
     for (uint32_t i = 0; i < n; ++i, p += StateSize)
-      if (Sym(p) == symbol) return p;
+      if (h[p] == symbol) return p;
     return Broken = true, 0;
   }
 
@@ -274,6 +274,23 @@ int TRarPpmd::DecodeChar() {
   return c;
 }
 
+TRarPpmd::TRun TRarPpmd::DecodeRun(uint8_t* window, uint64_t mask, uint64_t& pos, uint64_t limit, int escChar) {
+  TState& s = *S;
+  if (!s.HasModel) return TRun::Failed;
+  TRar3Input& in = *s.In;
+  while (pos < limit) {
+    int c = s.DecodeChar();
+    if (c < 0 || s.Broken || in.Overrun(32)) {
+      s.HasModel = false;
+      return TRun::Failed;
+    }
+    if (c == escChar) return TRun::Escape;
+    window[pos & mask] = uint8_t(c);
+    ++pos;
+  }
+  return TRun::Limit;
+}
+
 // --- sub-allocator ---
 
 int TRarPpmd::TState::StartSubAllocator(uint32_t megabytes, uint64_t memoryLimit) {
@@ -282,11 +299,17 @@ int TRarPpmd::TState::StartSubAllocator(uint32_t megabytes, uint64_t memoryLimit
   Heap.reset();
   H = nullptr;
   SubAllocatorSize = 0;
-  // The block, a spare unit the glue may look at, the glue's list head, and slack.
-  uint64_t bytes = uint64_t(HeapBase) + size + 4 * UnitSize;
+  // The block, a spare unit the glue may look at, the glue's list head, and slack for the states
+  // of a context checked by its start alone. Like the archiver's, the model writes every unit
+  // before it reads it, so the block is not cleared (a model of hundreds of megabytes for each
+  // small file would cost more than its data); the spare unit must read as no free block.
+  const uint64_t tail = 4 * UnitSize + 256 * StateSize;
+  uint64_t bytes = uint64_t(HeapBase) + size + tail;
   if (bytes > memoryLimit) return ERAR_NO_MEMORY;
-  Heap.reset(static_cast<uint8_t*>(std::calloc(size_t(bytes), 1)));
+  Heap.reset(static_cast<uint8_t*>(std::malloc(size_t(bytes))));
   if (!Heap) return ERAR_NO_MEMORY;
+  std::memset(Heap.get(), 0, HeapBase);
+  std::memset(Heap.get() + HeapBase + size, 0, size_t(tail));
   H = Heap.get();
   SubAllocatorSize = size;
   UnitsEnd = HeapBase + size;
@@ -756,7 +779,8 @@ bool TRarPpmd::TState::DecodeSymbol1(uint32_t c) {
   if (!FoundState) return false;
   PrevSuccess = 0;
   int i = int(NumStats(c)) - 1;
-  while ((hiCnt += Freq(p += StateSize)) <= count) {
+  const uint8_t* const h = H;
+  while ((hiCnt += h[(p += StateSize) + 1]) <= count) {
     if (--i == 0) {
       HiBitsFlag = HB2Flag[Sym(FoundState)];
       LowCount = hiCnt;
@@ -804,17 +828,20 @@ bool TRarPpmd::TState::DecodeSymbol2(uint32_t c) {
   if (i <= 0) return false;
   TSee2* see = MakeEscFreq2(c, i);
   if (!see) return false;
+  // The states not masked by the contexts escaped from, in order: i of them.
   uint32_t ps[256];
   int n = 0;
   uint32_t p = Stats(c) - StateSize;
   const uint32_t last = Stats(c) + (NumStats(c) - 1) * StateSize;
   uint32_t hiCnt = 0;
+  const uint8_t* const h = H;
+  const uint8_t escCount = EscCount;
   do {
     do {
       p += StateSize;
       if (p > last) return false;
-    } while (CharMask[Sym(p)] == EscCount);
-    hiCnt += Freq(p);
+    } while (CharMask[h[p]] == escCount);
+    hiCnt += h[p + 1];
     ps[n++] = p;
   } while (--i);
   Scale += hiCnt;
@@ -824,14 +851,14 @@ bool TRarPpmd::TState::DecodeSymbol2(uint32_t c) {
   p = ps[0];
   if (count < hiCnt) {
     hiCnt = 0;
-    while ((hiCnt += Freq(p)) <= count) p = ps[++k];
+    while ((hiCnt += h[p + 1]) <= count) p = ps[++k];
     LowCount = (HighCount = hiCnt) - Freq(p);
     see->Update();
     Update2(c, p);
   } else {
     LowCount = hiCnt;
     HighCount = Scale;
-    for (int j = 0; j < n; j++) CharMask[Sym(ps[j])] = EscCount;
+    for (int j = 0; j < n; j++) CharMask[h[ps[j]]] = escCount;
     see->Summ = uint16_t(see->Summ + Scale);
     NumMasked = int(NumStats(c));
   }

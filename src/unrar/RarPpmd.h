@@ -32,6 +32,13 @@ class TRarPpmd {
   // The next byte, or -1 for damaged data (the model is then unusable until a reset).
   int DecodeChar();
 
+  // Decodes bytes into the window (a power of two, `mask` + 1 bytes) at pos until pos reaches
+  // `limit` (Limit), the escape character comes (Escape: consumed, not stored) or the data is
+  // damaged or read past its end (Failed: the model is then unusable until a reset). The
+  // decoding loop stays here, without a call for each byte.
+  enum class TRun { Limit, Escape, Failed };
+  TRun DecodeRun(uint8_t* window, uint64_t mask, uint64_t& pos, uint64_t limit, int escChar);
+
   // Forgets the model: the next block must reset it.
   void Clear();
 
