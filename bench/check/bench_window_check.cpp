@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QTabWidget>
 #include <chrono>
 #include <cstdio>
 
@@ -21,6 +22,9 @@ int main(int argc, char** argv) {
   services.Dialogs = &dialogs;
   TForm1 form(services);
   form.show();
+  // As a user sees it: the check's page in front and painted before the check starts.
+  form.PageControl1->setCurrentWidget(form.TabSheet2);
+  QCoreApplication::processEvents();
   const QString sfv = QFile::decodeName(argv[1]);
   form.WorkDir = QFileInfo(sfv).absolutePath() + "/";
   const auto start = std::chrono::steady_clock::now();

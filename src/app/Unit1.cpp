@@ -468,7 +468,7 @@ std::uint32_t TForm1::FileCrc(const QString& path) {
     lastShown = now;
     SetProgressPosition(percent);
   };
-  hooks.PumpMessages = [] { QCoreApplication::processEvents(); };
+  hooks.PumpMessages = [this] { PumpMessages(); };
   if (IsTraceSwitch(Native(CmdSwitch))) {
     hooks.Trace = [this](const std::string& line) {
       ForceDirectories(services_.Paths.DataDir);

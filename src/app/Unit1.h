@@ -10,6 +10,7 @@
 #include "app/IniFile.h"
 #include "app/RarCommand.h"
 #include "checksum/CrcEngine.h"
+#include "checksum/SfvFile.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/Paths.h"
@@ -146,6 +147,11 @@ public:
                         bool fExists, bool& Cancel);
   void UnRar1Error(TZipCommon* Sender, const std::string& FileName, const std::string& ExtendedMsg,
                    const std::string& VolumeID, std::int32_t ECode);
+  // Asks for the password of an encrypted entry, or of an archive whose headers are encrypted,
+  // in a masked input box titled with the file's name. The answer is kept for the following
+  // entries and for the extraction after the version check, until the press of "&UnRar" ends;
+  // Cancel skips the archive's encrypted entries.
+  void UnRar1GetPassword(TZipCommon* Sender, const std::string& FileName, std::string& Password, bool& TryAgain);
   void BrowseDirectoryDlg1Create(TBrowseDirectoryDlg* Sender);
   void BrowseDirectoryDlg1SelChanged(TBrowseDirectoryDlg* Sender, const QString& NewSel,
                                      const TBrowseItem& NewSelPIDL);
@@ -182,8 +188,9 @@ public:
 
   // ---- fields
   TCrcTable CrcTable{};
-  // Page-aligned: the kernel copies into an aligned buffer markedly faster.
-  alignas(4096) std::array<std::uint8_t, CrcBlockSize> ReadBuffer{};
+  // Page-aligned: the kernel copies into an aligned buffer markedly faster. One chunk of
+  // reading; the engine still sums and shows it in 16 KiB blocks.
+  alignas(4096) std::array<std::uint8_t, CrcReadChunkSize> ReadBuffer{};
   QStringList ErrorList;
   QString WorkDir;
   QString SfvPath;
@@ -350,8 +357,25 @@ private:
   void CreateUnRarComponents();
   bool haltLogged_ = false;  // "User halted operation" was logged for the running extraction
   std::string unfoundVolume_;  // the volume name the user gave that does not exist
+  // The password the user gave for the archive of this press of "&UnRar" (never stored).
+  std::string unrarPassword_;
+  bool unrarPasswordOffered_ = false;  // handed to the component in the current run already
+  bool unrarPasswordSkipped_ = false;  // Cancel: no more questions for this archive
+  std::string unrarPasswordAskedFor_;  // the file last asked for, to say why it is asked again
+  void ForgetUnrarPassword();
   void LogHalt();
   TRarOptions RarOptions();
   void InstallListBox1Drawing();
   void FitWindowToList(int extent);
+  // A check's status text, "Results" caption and list position wait for the next time
+  // messages run: nothing is painted before then, and set for every file of a large set
+  // they cost more than the files' reads.
+  struct TPendingCheckView {
+    const std::vector<TSfvEntry>* Entries = nullptr;
+    int Checking = -1;         // the entry being checked: status text, list position
+    bool CheckingShown = true; // its item already shows more than "Checking"
+    int Checked = 0, Count = 0, VisibleRows = 0;  // the caption, once an entry was judged
+  } pendingCheckView_;
+  void ShowPendingCheckView();
+  void PumpMessages();
 };

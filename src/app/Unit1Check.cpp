@@ -8,6 +8,7 @@
 #include "controls/GradBtn.h"
 #include "controls/ProgressCyl.h"
 #include "platform/FileSystem.h"
+#include "platform/SequentialFile.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -95,6 +96,26 @@ void TForm1::ScrollListTop(int top) {
   bar->setValue(std::clamp(top, bar->minimum(), bar->maximum()));
 }
 
+void TForm1::ShowPendingCheckView() {
+  TPendingCheckView& pending = pendingCheckView_;
+  if (pending.Entries == nullptr) return;
+  if (pending.Checking >= 0) {
+    const TSfvEntry& entry = (*pending.Entries)[static_cast<std::size_t>(pending.Checking)];
+    TallyraStatus->setText(QStringLiteral("Checking : ") + FromNative(entry.Name));
+    if (!pending.CheckingShown) ListBox1->item(pending.Checking)->setText(FromNative(EntryItem(entry, "Checking")));
+    ScrollListTop(pending.Checking - pending.VisibleRows + 4);
+  }
+  if (pending.Checked > 0) {
+    GroupBox1->setTitle(QStringLiteral("Results ( Checked %1 of %2 files )").arg(pending.Checked).arg(pending.Count));
+  }
+  pending = {pending.Entries, -1, true, 0, 0, pending.VisibleRows};
+}
+
+void TForm1::PumpMessages() {
+  ShowPendingCheckView();
+  QCoreApplication::processEvents();
+}
+
 void TForm1::FitWindowToList(int extent) {
   // The list scrolls sideways as far as the extent; the window grows to show it all.
   DelegateOf(ListBox1)->Extent = extent;
@@ -107,13 +128,13 @@ bool TForm1::ValidateSfv(const QString& path) {
   TotalBytes = 0;
   resize(StartWidth, height());
 
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
+  // Read as a regular file only: a FIFO given with /C would block the window for good.
+  std::string bytes;
+  if (ReadRegularFile(Native(path), bytes) != 0) {
     HandleException(std::runtime_error(Native(QStringLiteral("Cannot open file ") + path)));
     return false;
   }
-  const std::vector<TSfvEntry> entries = ReadSfvEntries(file.readAll().toStdString());
-  file.close();
+  const std::vector<TSfvEntry> entries = ReadSfvEntries(bytes);
 
   // A start by the timer guards what a start from the page guards: "Clear Results"
   // would empty the list under the running check.
@@ -147,12 +168,12 @@ bool TForm1::ValidateSfv(const QString& path) {
 
   TSfvCheckHooks hooks;
   hooks.Halted = [this] { return Halted; };
-  hooks.PumpMessages = [] { QCoreApplication::processEvents(); };
-  hooks.OnChecking = [&](int i, const TSfvEntry& entry) {
+  hooks.PumpMessages = [this] { PumpMessages(); };
+  pendingCheckView_ = {&entries, -1, true, 0, 0, visibleRows};
+  hooks.OnChecking = [&](int i, const TSfvEntry&) {
     FileError = -1;
-    TallyraStatus->setText(QStringLiteral("Checking : ") + FromNative(entry.Name));
-    ListBox1->item(i)->setText(FromNative(EntryItem(entry, "Checking")));
-    ScrollListTop(i - visibleRows + 4);
+    pendingCheckView_.Checking = i;
+    pendingCheckView_.CheckingShown = false;
   };
   hooks.FileCrc = [this](const std::string& filePath) {
     TFileCrcResult r;
@@ -165,12 +186,16 @@ bool TForm1::ValidateSfv(const QString& path) {
   };
   hooks.OnVerdict = [&](int i, int count, const TSfvEntry& entry, TEntryVerdict verdict, std::uint32_t) {
     if (verdict == TEntryVerdict::Passed || verdict == TEntryVerdict::Failed) {
-      GroupBox1->setTitle(QStringLiteral("Results ( Checked %1 of %2 files )").arg(i + 1).arg(count));
+      pendingCheckView_.Checked = i + 1;
+      pendingCheckView_.Count = count;
     }
     ListBox1->item(i)->setText(FromNative(EntryItem(entry, VerdictStatus(verdict))));
+    pendingCheckView_.CheckingShown = true;
   };
 
   const TSfvCheckResult result = CheckSfvEntries(Native(WorkDir), entries, hooks, *clock_);
+  ShowPendingCheckView();
+  pendingCheckView_ = {};
   for (const std::string& line : result.ErrorLines) ErrorList << FromLocal(line);
   const int listRows = visibleRows;  // rows the list shows, for the scroll rules
 
@@ -267,9 +292,9 @@ void TForm1::UnrarAfterCheck() {
   // Most SFVs are named after their folder, not their archive: the set is then the one
   // the SFV itself lists.
   std::vector<std::string> names;
-  QFile file(SfvPath);
-  if (file.open(QIODevice::ReadOnly)) {
-    for (const TSfvEntry& entry : ReadSfvEntries(file.readAll().toStdString())) names.push_back(entry.Name);
+  std::string bytes;
+  if (ReadRegularFile(Native(SfvPath), bytes) == 0) {
+    for (const TSfvEntry& entry : ReadSfvEntries(bytes)) names.push_back(entry.Name);
   }
   const std::string folder = Native(WorkDir);
   const std::string first = FirstVolumeAmongEntries(

@@ -9,6 +9,7 @@
 #include "controls/FilCtl95.h"
 #include "controls/ProgressCyl.h"
 #include "platform/FileSystem.h"
+#include "platform/Wipe.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,6 +20,13 @@
 
 namespace {
 QString NameOf(const QString& path) { return QFileInfo(path).fileName(); }
+
+// The dialog's answer goes the way the component's copy goes: overwritten, then emptied.
+void WipeText(QString& text) {
+  volatile char16_t* p = reinterpret_cast<char16_t*>(text.data());
+  for (qsizetype i = 0; i < text.size(); ++i) p[i] = 0;
+  text.clear();
+}
 }  // namespace
 
 void TForm1::CreateUnRarComponents() {
@@ -30,6 +38,9 @@ void TForm1::CreateUnRarComponents() {
   };
   UnRar1->OnError = [this](TZipCommon* s, const std::string& f, const std::string& m, const std::string& v,
                            std::int32_t e) { UnRar1Error(s, f, m, v, e); };
+  UnRar1->OnGetPassword = [this](TZipCommon* s, const std::string& f, std::string& p, bool& t) {
+    UnRar1GetPassword(s, f, p, t);
+  };
   InstallUnRarHandlers();
 
   BrowseDirectoryDlg1 = new TBrowseDirectoryDlg(this);
@@ -73,10 +84,20 @@ void TForm1::GradBtn9Click() {
   Halted = false;
   haltLogged_ = false;
   unfoundVolume_.clear();
+  // The password given for this archive lasts as long as this press.
+  ForgetUnrarPassword();
+  struct TForget {
+    TForm1& Form;
+    ~TForget() { Form.ForgetUnrarPassword(); }
+  } forget{*this};
   Memo2->setPlainText(QStringLiteral("Checking RAR Version..."));
   QCoreApplication::processEvents();
 
-  if (!CheckRarVersion(archive)) {
+  const bool compatible = CheckRarVersion(archive);
+  // Headers no password opened hide every entry: the memo says why, and there is nothing to
+  // extract, so no folder is asked for.
+  if (compatible && UnRar1->HeadersLocked()) return;
+  if (!compatible) {
     InstallUnRarHandlers();
     QStringList parts;
     for (const std::string& part : RarIncompatibleLines()) parts << QString::fromStdString(part);
@@ -106,6 +127,8 @@ void TForm1::GradBtn9Click() {
     HandleException(std::runtime_error("Unable to create directory"));
     return;
   }
+  // What this press makes is taken away again if nothing comes into it.
+  const std::vector<std::string> madeFolders = MissingFolders(Native(target));
   ForceDirectories(Native(target));  // a failure shows in what the extraction reports
 
   InstallUnRarHandlers();
@@ -118,7 +141,9 @@ void TForm1::GradBtn9Click() {
   ShowProgress(true);
   CurrentVolume = NameOf(archive);
 
+  unrarPasswordOffered_ = false;  // the version check's answer opens the extraction too
   const std::int32_t extracted = UnRar1->Extract();
+  RemoveEmptyFolders(madeFolders);
   const QString summary = QStringLiteral("Extracted %1 files").arg(extracted);
   Memo2->appendPlainText(QStringLiteral(" "));
   Memo2->appendPlainText(summary);
@@ -150,6 +175,7 @@ bool TForm1::CheckRarVersion(const QString& archive) {
   // cancels would have a missing second volume reported before the real run asks for it.
   UnRar1->OnNextVolume = nullptr;
   UnRar1->OnProgress = [](TZipCommon*, std::uint8_t, std::uint8_t) {};
+  unrarPasswordOffered_ = false;
   UnRar1->Extract();
   return RarVersionOk;
 }
@@ -216,6 +242,41 @@ void TForm1::UnRar1Error(TZipCommon*, const std::string& FileName, const std::st
     Memo2->appendPlainText(FromLocal(line));
   }
   if (Halted) LogHalt();
+}
+
+void TForm1::UnRar1GetPassword(TZipCommon*, const std::string& FileName, std::string& Password, bool& TryAgain) {
+  if (unrarPasswordSkipped_) {
+    TryAgain = false;
+    return;
+  }
+  // What was given for the archive is tried once in every run before the user is asked again.
+  if (!unrarPasswordOffered_ && !unrarPassword_.empty()) {
+    unrarPasswordOffered_ = true;
+    Password = unrarPassword_;
+    return;
+  }
+  QString prompt = QStringLiteral("Password:");
+  // Asked again for the same file after an answer: it did not open it.
+  if (FileName == unrarPasswordAskedFor_) prompt = FromLocal(MessageText(26517)) + QLatin1Char('\n') + prompt;
+  std::optional<QString> answer = dialogs_->PasswordBox(NameOf(FromNative(FileName)), prompt);
+  if (!answer) {
+    unrarPasswordSkipped_ = true;
+    TryAgain = false;
+    return;
+  }
+  if (answer->isEmpty()) return;  // nothing to try: the component asks again
+  unrarPasswordAskedFor_ = FileName;
+  WipeString(unrarPassword_);
+  unrarPassword_ = answer->toStdString();  // the library takes passwords as UTF-8
+  WipeText(*answer);
+  unrarPasswordOffered_ = true;
+  Password = unrarPassword_;
+}
+
+void TForm1::ForgetUnrarPassword() {
+  WipeString(unrarPassword_);
+  unrarPasswordOffered_ = unrarPasswordSkipped_ = false;
+  unrarPasswordAskedFor_.clear();
 }
 
 void TForm1::BrowseDirectoryDlg1Create(TBrowseDirectoryDlg* Sender) {

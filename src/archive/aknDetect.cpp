@@ -186,16 +186,36 @@ class TDetector {
     }
     if (ZipSearch() > 0) D.ArcType = atZipExe;
     if (!IsRecognised(D.ArcType)) Scan();
+    if (!IsRecognised(D.ArcType)) FromOverlay();
   }
 
-  // Self-extractors may name the archive position in string resources 1 to 4.
-  bool FromStringResources() {
-    const TPeReadAt readAt = [this](std::uint64_t pos, void* buffer, std::size_t count) -> std::size_t {
+  // A self-extractor's archive follows its executable, after the scan's reach when the
+  // executable is big (RAR 5 self-extractors' stubs are some 300 KB).
+  void FromOverlay() {
+    const std::optional<std::uint64_t> end = PeOverlayOffset(PeReader(), static_cast<std::uint64_t>(D.ArchiveSize));
+    if (!end) return;
+    const auto at = static_cast<std::int64_t>(*end);
+    if (at + 4 > D.ArchiveSize) return;
+    std::uint8_t bytes[4];
+    ReadAt(at, bytes, 4);
+    const TSignatureHit hit = ClassifySignature(bytes, true);
+    if (!IsRecognised(hit.ArcType)) return;
+    D.ArcType = hit.ArcType;
+    D.ArchiveOffset = at + 1;
+    D.LocatorFlags |= lfOffsetFound;
+  }
+
+  TPeReadAt PeReader() {
+    return [this](std::uint64_t pos, void* buffer, std::size_t count) -> std::size_t {
       if (pos > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return 0;
       return static_cast<std::size_t>(
           ReadAt(static_cast<std::int64_t>(pos), static_cast<std::uint8_t*>(buffer), static_cast<std::int64_t>(count)));
     };
-    for (const std::string& text : ReadPeStrings(readAt, static_cast<std::uint64_t>(D.ArchiveSize), 1, 4)) {
+  }
+
+  // Self-extractors may name the archive position in string resources 1 to 4.
+  bool FromStringResources() {
+    for (const std::string& text : ReadPeStrings(PeReader(), static_cast<std::uint64_t>(D.ArchiveSize), 1, 4)) {
       const std::optional<std::int64_t> number = text.empty() ? std::nullopt : WholeNumber(text);
       if (!number) break;
       if (*number < 0 || *number >= D.ArchiveSize) continue;

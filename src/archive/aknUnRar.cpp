@@ -11,12 +11,14 @@
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 #include "platform/Utf8.h"
+#include "platform/Wipe.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr unsigned HostUnix = 3;
+constexpr unsigned FlagSplitBefore = 0x01;
 constexpr unsigned FlagSplitAfter = 0x02;
 constexpr unsigned FlagEncrypted = 0x04;
 // The legacy record's name field; an older library cuts longer names to fit it.
@@ -24,6 +26,21 @@ constexpr std::size_t LegacyNameSize = 260;
 
 constexpr std::int32_t msgBrokenChain = 25135;
 constexpr std::int32_t msgInvalidFileName = 25244;
+constexpr std::int32_t msgUnsupportedVersion = 25328;
+
+// The extended message of a password failure where the handler gave up before any try.
+const char* const NoPasswordGivenText = "No password given";
+
+// Encrypted entries of unpack versions before 1.5 and from 2.0 to 2.6 use the ciphers of those
+// versions, which our library does not decrypt: its 14 for them says so, not that the
+// compression is unknown.
+bool IsOldCipher(const RARHeaderDataEx& h) { return h.UnpVer < 15 || (h.UnpVer >= 20 && h.UnpVer < 29); }
+std::string OldCipherText(const RARHeaderDataEx& h) {
+  return std::string(h.UnpVer < 15 ? "RAR 1.3" : "RAR 2.0") + " encryption is not supported";
+}
+constexpr std::int32_t msgSkippedFile = 26800;
+// Room for the target of a link in the extended record.
+constexpr std::size_t LinkTargetSize = 1024;
 
 enum class TRarStep { Open, ReadHeader, ProcessFile };
 
@@ -47,6 +64,7 @@ std::int32_t MessageOfResult(const TResult& r) {
       case ERAR_ECREATE: return r.SystemError == ENAMETOOLONG ? msgInvalidFileName : 25237;
       case ERAR_EOPEN: return r.VolumeStopped ? msgBrokenChain : 25235;
       case ERAR_UNKNOWN: return 25355;
+      case ERAR_SKIPPED_LINK: return msgSkippedFile;
       default: break;
     }
   }
@@ -71,6 +89,8 @@ std::int32_t MessageOfResult(const TResult& r) {
 }
 
 bool EntryIsDirectory(const RARHeaderDataEx& h) {
+  // A link to a folder is a link: the library makes it or says why not.
+  if (h.RedirType != 0) return false;
   if ((h.Flags & 0xE0) == 0xE0) return true;
   // A library that reports a Unix mode unmapped: the file type tells a folder.
   if (h.HostOS == HostUnix && h.FileAttr > 0xFF) return (h.FileAttr & 0xF000) == 0x4000;
@@ -128,24 +148,8 @@ struct TFileStamp {
 // so that no folder is left for a file that never came.
 class TEntryFolders {
  public:
-  std::error_code Make(const std::string& folder) {
-    fs::path path = fs::path(folder).lexically_normal();
-    if (!path.has_filename()) path = path.parent_path();
-    std::vector<fs::path> missing;
-    std::error_code ec;
-    for (fs::path p = path; !p.empty() && !fs::is_directory(p, ec); p = p.parent_path()) {
-      missing.push_back(p);
-      if (p == p.parent_path()) break;
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-      // A file where the folder should be: the reason a file inside cannot be made.
-      if (fs::exists(fs::symlink_status(*it, ec))) return std::make_error_code(std::errc::not_a_directory);
-      fs::create_directory(*it, ec);
-      if (ec) return ec;
-      FMade.push_back(*it);
-    }
-    return {};
-  }
+  explicit TEntryFolders(TUnRar& owner) : FOwner(owner) {}
+  std::error_code Make(const std::string& folder) { return FOwner.MakeFoldersInside(folder, &FMade); }
   void RemoveEmpty() {
     std::error_code ec;
     for (auto it = FMade.rbegin(); it != FMade.rend(); ++it) fs::remove(*it, ec);  // fails on a non-empty one
@@ -153,11 +157,43 @@ class TEntryFolders {
   }
 
  private:
-  std::vector<fs::path> FMade;
+  TUnRar& FOwner;
+  std::vector<std::string> FMade;
 };
 
 TUnRar::~TUnRar() {
   if (RunningUnRar() == this) SetRunningUnRar(nullptr);
+}
+
+std::error_code TUnRar::MakeFoldersInside(const std::string& folder, std::vector<std::string>* made) {
+  fs::path path = fs::path(folder).lexically_normal();
+  if (!path.has_filename()) path = path.parent_path();
+  fs::path root = fs::path(ResolvedExtractDir()).lexically_normal();
+  if (!root.has_filename()) root = root.parent_path();
+  const fs::path below = path.lexically_relative(root);
+  // A folder outside ExtractDir (a name OnFileExists chose) is walked from the file system's root.
+  const bool inside = !below.empty() && *below.begin() != "..";
+  std::error_code ec;
+  fs::path at = inside ? root : path.root_path();
+  if (inside && !fs::is_directory(root, ec)) {
+    // ExtractDir itself is the user's folder: made as named, links and all.
+    fs::create_directories(root, ec);
+    if (ec) return ec;
+  }
+  for (const fs::path& part : inside ? below : path.relative_path()) {
+    if (part == ".") continue;
+    at /= part;
+    const fs::file_status status = fs::symlink_status(at, ec);
+    // Nothing is made or written through a link that stands in the destination.
+    if (inside && fs::is_symlink(status)) return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    if (fs::is_directory(fs::status(at, ec))) continue;
+    // A file where the folder should be: the reason a file inside cannot be made.
+    if (fs::exists(status)) return std::make_error_code(std::errc::not_a_directory);
+    fs::create_directory(at, ec);
+    if (ec) return ec;
+    if (made) made->push_back(at.string());
+  }
+  return {};
 }
 
 void TUnRar::ExtractArchive() {
@@ -179,7 +215,6 @@ void TUnRar::ExtractArchive() {
 }
 
 void TUnRar::ProcessArchive(const std::string& archive) {
-  const TUnRarLibrary& lib = UnRarLibrary();
   FCurrentVolume = archive;
   FBytesExpected = 0;
   FVolumeToCome = 0;
@@ -188,33 +223,25 @@ void TUnRar::ProcessArchive(const std::string& archive) {
   FMissingVolume.clear();
   FVolumeMissing = FVolumeStopped = FMissingReported = false;
   FSetContinues = true;
+  FScanIncomplete = false;
   FEntriesFound = 0;
   FReachedEnd = false;
+  FHeadersHidden = FHeadersLocked = false;
   struct TClose {
     TUnRar& Self;
     ~TClose() {
-      if (Self.FHandle) UnRarLibrary().CloseArchive(Self.FHandle);
-      Self.FHandle = nullptr;
+      Self.CloseHandle();
+      WipeString(Self.FPassword);
     }
   } close{*this};
   try {
     ScanVolume(archive);
-    std::vector<char> name(archive.begin(), archive.end());
-    name.push_back('\0');
-    RAROpenArchiveData open{};
-    open.ArcName = name.data();
-    open.OpenMode = RAR_OM_EXTRACT;
-    FHandle = lib.OpenArchive(&open);
-    if (open.OpenResult != 0 || !FHandle) {
-      const int code = open.OpenResult != 0 ? static_cast<int>(open.OpenResult) : ERAR_EOPEN;
-      if (const std::int32_t message = MessageOfResult({code, TRarStep::Open})) RaiseError(archive, "", "0", message);
-      return;
-    }
-    lib.SetProcessDataProc(FHandle, UnRarProcessDataProc);
-    lib.SetChangeVolProc(FHandle, UnRarChangeVolProc);
+    if (!OpenHandle(archive)) return;
     FHeaderData = RARHeaderDataEx{};
-    int result = ReadHeader();
-    bool endedEarly = false, passwordFailed = false;
+    int result = FHeadersHidden ? ReadLockedHeader(archive, false) : ReadHeader();
+    if (result == ERAR_MISSING_PASSWORD && !FHeadersLocked) result = ReadLockedHeader(archive, true);
+    if (FHeadersLocked) return;  // reported already
+    bool endedEarly = false;
     // A header whose CRC fails (12) still describes its entry; the data's own CRC decides.
     while (result == ERAR_SUCCESS || result == ERAR_BAD_DATA) {
       if (GetCancel()) break;
@@ -222,25 +249,28 @@ void TUnRar::ProcessArchive(const std::string& archive) {
       FEntryToCome = static_cast<std::int64_t>(UnpackedSize(FHeaderData));
       SetEntryNames();
       if (result == ERAR_BAD_DATA) ReportError(FEntryName, "", "0", 25238);
-      if (!EntryIsDirectory(FHeaderData) && MatchEntryName(FEntryName)) ++FEntriesFound;
-      if (FHeaderData.Flags & FlagEncrypted) {
-        if (!PasswordProcedure()) {
-          SetFileSpec({});
-          ReportError(FDestFileName, "", "0", 26517);
-          passwordFailed = true;
-          break;
+      if (!EntryIsDirectory(FHeaderData) && MatchEntryName(FEntryName)) {
+        ++FEntriesFound;
+        // The scan could not count what encrypted headers hide: the run counts it instead.
+        if (FHeadersHidden && !(FHeaderData.Flags & FlagSplitBefore)) {
+          ++FToDoCount;
+          FBytesExpected += static_cast<std::int64_t>(UnpackedSize(FHeaderData));
         }
-      } else {
-        ProcessEntry(false, true);
       }
+      // A failed password ends its entry only; the entries after it are still extracted.
+      if (FHeaderData.Flags & FlagEncrypted)
+        ProcessEncryptedEntry();
+      else
+        ProcessEntry();
       result = ReadHeader();
-      // Everything asked for is out, and no further volume can hold more.
-      if (FDoneCount > 0 && FDoneCount >= FToDoCount && !FSetContinues) {
+      // Everything asked for is out, and no further volume can hold more (nor headers the
+      // scan could not read, which the library then reads or reports).
+      if (FDoneCount > 0 && FDoneCount >= FToDoCount && !FSetContinues && !FHeadersHidden && !FScanIncomplete) {
         endedEarly = true;
         break;
       }
     }
-    if (GetCancel() || passwordFailed) return;
+    if (GetCancel()) return;
     if (endedEarly || result == ERAR_END_ARCHIVE) {
       FReachedEnd = true;
     } else if (FVolumeMissing) {
@@ -249,6 +279,7 @@ void TUnRar::ProcessArchive(const std::string& archive) {
     } else if (!FVolumeStopped) {
       // Headers the library cannot read (encrypted ones, a damaged block) would otherwise
       // end the run as if the archive were empty.
+      if (result == ERAR_MISSING_PASSWORD) FHeadersLocked = true;
       if (const std::int32_t message = MessageOfResult({result, TRarStep::ReadHeader}))
         ReportError(FCurrentVolume, "", "0", message);
     }
@@ -257,7 +288,54 @@ void TUnRar::ProcessArchive(const std::string& archive) {
   }
 }
 
+bool TUnRar::OpenHandle(const std::string& archive) {
+  const TUnRarLibrary& lib = UnRarLibrary();
+  std::vector<char> name(archive.begin(), archive.end());
+  name.push_back('\0');
+  RAROpenArchiveData open{};
+  open.ArcName = name.data();
+  open.OpenMode = RAR_OM_EXTRACT;
+  FHandle = lib.OpenArchive(&open);
+  if (open.OpenResult != 0 || !FHandle) {
+    if (FHandle) CloseHandle();
+    const int code = open.OpenResult != 0 ? static_cast<int>(open.OpenResult) : ERAR_EOPEN;
+    if (const std::int32_t message = MessageOfResult({code, TRarStep::Open})) RaiseError(archive, "", "0", message);
+    return false;
+  }
+  lib.SetProcessDataProc(FHandle, UnRarProcessDataProc);
+  lib.SetChangeVolProc(FHandle, UnRarChangeVolProc);
+  return true;
+}
+
+void TUnRar::CloseHandle() {
+  if (FHandle) UnRarLibrary().CloseArchive(FHandle);
+  FHandle = nullptr;
+}
+
+int TUnRar::ReadLockedHeader(const std::string& archive, bool readAlready) {
+  bool tried = false;
+  for (int attempts = 0; NextPassword(archive, attempts);) {
+    // A try after a read that failed opens the archive afresh, which any library takes.
+    if (attempts > 1 || readAlready) {
+      CloseHandle();
+      if (!OpenHandle(archive)) return ERAR_EOPEN;
+    }
+    tried = true;
+    PassPassword(FPassword);
+    const int result = ReadHeader();
+    // 24: a RAR 5 archive's check value refused the password before any header was read.
+    if (result != ERAR_MISSING_PASSWORD && result != ERAR_BAD_PASSWORD) return result;
+    WipeString(FPassword);
+  }
+  FHeadersLocked = true;
+  ReportError(archive, tried || !OnGetPassword ? std::string() : NoPasswordGivenText, "0", 26517);
+  return ERAR_MISSING_PASSWORD;
+}
+
 int TUnRar::ReadHeader() {
+  FLinkTarget.assign(LinkTargetSize, L'\0');
+  FHeaderData.RedirName = FLinkTarget.data();
+  FHeaderData.RedirNameSize = static_cast<unsigned>(FLinkTarget.size());
   const int result = UnRarLibrary().ReadHeaderEx(FHandle, &FHeaderData);
   RethrowPending();
   return result;
@@ -283,124 +361,182 @@ void TUnRar::SetEntryNames() {
   FDestFileName = BuildDestName(FEntryName);
 }
 
-int TUnRar::ProcessEntry(bool passwordTry, bool lastAttempt) {
-  const TUnRarLibrary& lib = UnRarLibrary();
+int TUnRar::CallProcessFile(int operation, int* systemError) {
   std::string destPath = ExtractFilePath(FDestFileName);
   std::string destName = FDestFileName;
-  int systemError = 0;
-  auto call = [&](int operation) {
-    FOperation = operation;
-    errno = 0;
-    const int result = lib.ProcessFile(FHandle, operation, destPath.data(), destName.data());
-    systemError = LastSystemError();
-    RethrowPending();
-    return result;
+  FOperation = operation;
+  errno = 0;
+  const int result = UnRarLibrary().ProcessFile(FHandle, operation, destPath.data(), destName.data());
+  if (systemError) *systemError = LastSystemError();
+  RethrowPending();
+  return result;
+}
+
+bool TUnRar::AcceptForExtraction(TEntryFolders& folders) {
+  auto skip = [this] {
+    CallProcessFile(RAR_SKIP);
+    return false;
   };
-  if (!MatchEntryName(FEntryName)) return call(RAR_SKIP);
+  if (!MatchEntryName(FEntryName)) return skip();
   FCrc = 0xFFFFFFFF;
   FEntryBytes = 0;
   // A folder comes into being with the files inside it, or through the scan with
-  // CreateStoredDirs; its own entry writes nothing.
-  if (EntryIsDirectory(FHeaderData)) return call(RAR_SKIP);
+  // CreateStoredDirs; its own entry writes nothing. Behind encrypted headers the scan saw
+  // none, so it is made here.
+  if (EntryIsDirectory(FHeaderData)) {
+    if (FHeadersHidden && CreateStoredDirs() && !FDestFileName.empty()) ForceDirectories(FDestFileName);
+    return skip();
+  }
   // A name that is nothing but "..", "." and separators has no place to go, and one the
   // record may not hold whole is not guessed at.
   if (FDestFileName.empty() || FNameCut) {
     ReportError(FEntryName.empty() ? FCurrentVolume : FEntryName, "", "0", msgInvalidFileName);
-    return call(RAR_SKIP);
+    return skip();
   }
-  if (!AcceptEntry(false)) return call(RAR_SKIP);
+  if (!AcceptEntry(false)) return skip();
   // OnFileExists may have chosen another name.
-  destPath = ExtractFilePath(FDestFileName);
-  destName = FDestFileName;
-  TEntryFolders folders;
-  if (const std::error_code ec = folders.Make(destPath)) {
+  if (const std::error_code ec = folders.Make(ExtractFilePath(FDestFileName))) {
     const TResult made{ERAR_ECREATE, TRarStep::ProcessFile, false, ec.value()};
     --FDoneCount;
     ReportError(FDestFileName, SystemReason(ec.value()), "0", MessageOfResult(made));
-    return call(RAR_SKIP);
+    return skip();
   }
-  SetNormalAttributes(FDestFileName);
-  if (passwordTry && FileExists(FDestFileName)) {
-    std::error_code ec;
-    fs::remove(FDestFileName, ec);
-  }
-  const TFileStamp before = TFileStamp::Of(FDestFileName);
-  const int result = call(RAR_EXTRACT);
-  const bool whole = FEntryBytes == UnpackedSize(FHeaderData);
-  if (passwordTry && result != ERAR_SUCCESS && !(lastAttempt && whole)) {
-    // This try is not counted, and what it left goes; the next one asks again, and the
-    // procedure reports a password that never fitted.
-    --FDoneCount;
-    if (!(TFileStamp::Of(FDestFileName) == before)) {
-      std::error_code ec;
-      fs::remove(FDestFileName, ec);
-    }
-    folders.RemoveEmpty();
-    return result;
-  }
-  FinishEntry(result, systemError, before, folders);
-  return result;
+  // A link in the file's place is replaced, never followed: its target keeps its mode.
+  std::error_code linkError;
+  if (!fs::is_symlink(fs::symlink_status(FDestFileName, linkError))) SetNormalAttributes(FDestFileName);
+  return true;
 }
 
-void TUnRar::FinishEntry(int result, int systemError, const TFileStamp& before, TEntryFolders& folders) {
-  const bool whole = FEntryBytes == UnpackedSize(FHeaderData);
-  if (result == ERAR_SUCCESS || (result == ERAR_BAD_DATA && whole)) {
-    // The file is complete: its check decides, the library's own for a hash the component
-    // does not compute.
-    const bool passed = FHeaderData.HashType == RAR_HASH_BLAKE2 ? result == ERAR_SUCCESS : CrcMatches();
-    if (!ReportCheck(passed)) --FDoneCount;
-    return;
+void TUnRar::ProcessEntry() {
+  TEntryFolders folders(*this);
+  if (!AcceptForExtraction(folders)) return;
+  const TFileStamp before = TFileStamp::Of(FDestFileName);
+  int systemError = 0;
+  const int result = CallProcessFile(RAR_EXTRACT, &systemError);
+  FinishEntry(result, systemError, before, folders);
+}
+
+void TUnRar::ProcessEncryptedEntry() {
+  TEntryFolders folders(*this);
+  if (!AcceptForExtraction(folders)) return;
+  const TFileStamp before = TFileStamp::Of(FDestFileName);
+  int systemError = 0;
+  // Without a password yet, ask the library first whether one is of any use: a cipher it does
+  // not support is reported without a question. It answers before it writes anything.
+  if (FPassword.empty() || !OnGetPassword || PasswordAttempts() < 1) {
+    PassPassword({});
+    const int probe = CallProcessFile(RAR_EXTRACT, &systemError);
+    if (probe != ERAR_MISSING_PASSWORD) {
+      FinishEntry(probe, systemError, before, folders);
+      return;
+    }
   }
-  // Not extracted: whatever the attempt left goes, and the reason is reported.
-  --FDoneCount;
+  bool tried = false;
+  for (int attempts = 0; NextPassword(FDestFileName, attempts);) {
+    tried = true;
+    PassPassword(FPassword);
+    FCrc = 0xFFFFFFFF;
+    FEntryBytes = 0;
+    const int result = CallProcessFile(RAR_EXTRACT, &systemError);
+    const bool failedTry = result == ERAR_BAD_DATA || result == ERAR_MISSING_PASSWORD || result == ERAR_BAD_PASSWORD ||
+                           (result == ERAR_SUCCESS && !CheckPassed(result));
+    if (!failedTry) {
+      // Passed, or failed for a reason no password changes (a file that cannot be written).
+      FinishEntry(result, systemError, before, folders);
+      return;
+    }
+    // What a wrong password gave is garbage: it goes, and the next try asks again.
+    RemoveLeftover(before);
+    WipeString(FPassword);
+  }
+  UndoTry(before, folders);
+  ReportError(FDestFileName, tried || !OnGetPassword ? std::string() : NoPasswordGivenText, "0", 26517);
+}
+
+bool TUnRar::NextPassword(const std::string& fileName, int& attempts) {
+  if (!OnGetPassword) return false;
+  while (attempts < PasswordAttempts() && !GetCancel()) {
+    // A handler that leaves the password empty is asked again, and that costs no try.
+    if (FPassword.empty()) {
+      if (!AskPassword(fileName)) return false;
+      if (FPassword.empty()) continue;
+    }
+    ++attempts;
+    return true;
+  }
+  return false;
+}
+
+bool TUnRar::AskPassword(const std::string& fileName) {
+  bool tryAgain = true;
+  try {
+    OnGetPassword(this, fileName, FPassword, tryAgain);
+  } catch (...) {
+    tryAgain = false;  // a handler that fails gives no password
+  }
+  if (!tryAgain) WipeString(FPassword);
+  return tryAgain;
+}
+
+void TUnRar::PassPassword(const std::string& password) {
+  std::string copy = password;  // the library takes a mutable buffer
+  UnRarLibrary().SetPassword(FHandle, copy.data());
+  WipeString(copy);
+}
+
+void TUnRar::RemoveLeftover(const TFileStamp& before) {
   const TFileStamp after = TFileStamp::Of(FDestFileName);
   if (after.Exists && !(after == before)) {
     std::error_code ec;
     fs::remove(FDestFileName, ec);
   }
+}
+
+void TUnRar::UndoTry(const TFileStamp& before, TEntryFolders& folders) {
+  --FDoneCount;
+  RemoveLeftover(before);
   folders.RemoveEmpty();
+}
+
+void TUnRar::FinishEntry(int result, int systemError, const TFileStamp& before, TEntryFolders& folders) {
+  const bool whole = FEntryBytes == UnpackedSize(FHeaderData);
+  if (result == ERAR_SUCCESS || (result == ERAR_BAD_DATA && whole)) {
+    // The file is complete: its check decides.
+    if (!ReportCheck(CheckPassed(result))) --FDoneCount;
+    return;
+  }
+  // Not extracted: whatever the attempt left goes, and the reason is reported.
+  UndoTry(before, folders);
+  const bool oldCipher = (FHeaderData.Flags & FlagEncrypted) && result == ERAR_UNKNOWN_FORMAT && IsOldCipher(FHeaderData);
   const TResult r{result, TRarStep::ProcessFile, FVolumeMissing || FVolumeStopped, systemError};
-  const std::int32_t message = MessageOfResult(r);
+  const std::int32_t message = oldCipher ? msgUnsupportedVersion : MessageOfResult(r);
   if (message == msgBrokenChain) FMissingReported = true;
-  const bool withReason = result == ERAR_ECREATE || result == ERAR_EWRITE;
-  ReportError(FDestFileName, withReason ? SystemReason(systemError) : std::string(), "0", message);
+  std::string reason;
+  if (oldCipher) reason = OldCipherText(FHeaderData);
+  else if (result == ERAR_ECREATE || result == ERAR_EWRITE) reason = SystemReason(systemError);
+  // A link that was not made says where it pointed.
+  else if (result == ERAR_SKIPPED_LINK && FLinkTarget[0]) reason = WideToUtf8(FLinkTarget.data(), FLinkTarget.size());
+  ReportError(FDestFileName, reason, "0", message);
+}
+
+bool TUnRar::CheckPassed(int result) const {
+  // The component checks a CRC-32 itself; a BLAKE2sp hash, a link or copy, or a checksum keyed
+  // with the password only the library can. The last part of a split file carries the whole
+  // file's CRC; behind encrypted headers the scan never saw it.
+  const bool crcKnown = !(FHeaderData.Flags & FlagSplitAfter) || FLastPartCrc.count(FEntryName) > 0;
+  if (FHeaderData.HashType != RAR_HASH_CRC32 || !crcKnown) return result == ERAR_SUCCESS;
+  return CrcMatches();
 }
 
 bool TUnRar::CrcMatches() const {
   std::uint32_t expected = FHeaderData.FileCRC;
-  // The last part of a split file carries the whole file's CRC; the scan saw it when the
-  // volume holding it was opened, for a solid set before this entry's header came.
+  // The scan saw the last part's CRC when the volume holding it was opened, for a solid set
+  // before this entry's header came.
   if (FHeaderData.Flags & FlagSplitAfter) {
     const auto it = FLastPartCrc.find(FEntryName);
     if (it != FLastPartCrc.end()) expected = it->second;
   }
   return FCrc == expected || FCrc == ~expected;
-}
-
-bool TUnRar::PasswordProcedure() {
-  if (!OnGetPassword || PasswordAttempts() < 1) return false;
-  try {
-    int attempts = 0;
-    while (attempts < PasswordAttempts()) {
-      if (GetCancel()) return false;
-      if (FPassword.empty()) {
-        bool tryAgain = true;
-        OnGetPassword(this, FDestFileName, FPassword, tryAgain);
-        if (!tryAgain) return false;
-        if (FPassword.empty()) continue;
-      }
-      ++attempts;
-      std::vector<char> password(FPassword.begin(), FPassword.end());
-      password.push_back('\0');
-      UnRarLibrary().SetPassword(FHandle, password.data());
-      const int result = ProcessEntry(true, attempts >= PasswordAttempts());
-      if (result == 0) return true;
-      FPassword.clear();
-      if (FDoneCount > 0 && FDoneCount >= FToDoCount) return false;
-    }
-  } catch (...) {
-  }
-  return false;
 }
 
 int TUnRar::ProcessData(unsigned char* data, int size) {

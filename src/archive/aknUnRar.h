@@ -9,7 +9,15 @@
 //                   library found it, false when it is missing (then asked again for as long
 //                   as the handler names a file that does not exist either). Without a handler
 //                   the run stops silently at the first volume boundary.
-//   OnGetPassword   for an encrypted entry; without a handler the entry fails (26517).
+//   OnGetPassword   for an encrypted entry the run is to extract (after OnBegin accepted it),
+//                   with its destination name, and for an archive whose headers are
+//                   encrypted, before anything is listed, with the archive's name. Asked
+//                   again after a password that failed (Password is then empty), up to
+//                   PasswordAttempts tries; TryAgain false gives up. A password that opened
+//                   an entry or the headers stays for the following entries of the run.
+//                   Without a handler an encrypted entry fails (26517). An entry the library
+//                   cannot decrypt whatever the password (RAR 2.0's cipher) is reported
+//                   without asking.
 //   OnProgress      per block of unpacked data; HeaderData() and EntryName() describe the
 //                   entry then.
 //
@@ -21,6 +29,7 @@
 #include <exception>
 #include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "archive/aknBase.h"
@@ -35,6 +44,8 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   TUnRar() = default;
   ~TUnRar() override;
 
+  // The password tried first for encrypted entries and headers; wiped when the run closes the
+  // archive.
   const std::string& Password() const { return FPassword; }
   void SetPassword(const std::string& value) { FPassword = value; }
 
@@ -46,6 +57,13 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   // that FileSpec took in, and whether it read the archive or set to its end.
   std::int32_t EntriesFound() const { return FEntriesFound; }
   bool ReachedEnd() const { return FReachedEnd; }
+  // The last run met encrypted headers that no password opened: nothing past them was listed.
+  bool HeadersLocked() const { return FHeadersLocked; }
+
+  // Makes the missing folders of `folder`, a folder of ExtractDir or below it; none of the way
+  // below ExtractDir may be a link (too_many_symbolic_link_levels), so nothing is ever made or
+  // written through one. The folders made are added to `made`.
+  std::error_code MakeFoldersInside(const std::string& folder, std::vector<std::string>* made);
 
  protected:
   void ExtractArchive() override;
@@ -55,21 +73,47 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   int ProcessData(unsigned char* data, int size) override;
 
   void ProcessArchive(const std::string& archive);
+  bool OpenHandle(const std::string& archive);
+  void CloseHandle();
+  // The first header of an archive whose headers only a password opens: the password procedure
+  // for the archive itself (readAlready: a read without the password answered 22). Returns the
+  // read's result.
+  int ReadLockedHeader(const std::string& archive, bool readAlready);
   void ScanVolume(const std::string& volume);
   void NoteScannedEntry(const TRarEntryHeader& header, std::vector<std::string>& folders);
   int ReadHeader();
   void SetEntryNames();
-  int ProcessEntry(bool passwordTry, bool lastAttempt);
+  // RARProcessFile for the current entry with its destination; the system's error code after
+  // the call goes to systemError.
+  int CallProcessFile(int operation, int* systemError = nullptr);
+  // The checks and questions before an entry is written (file spec, name, OnBegin, overwrite,
+  // its folders). False when it is not to be written: the library was told to skip it.
+  bool AcceptForExtraction(TEntryFolders& folders);
+  void ProcessEntry();
+  void ProcessEncryptedEntry();
+  // Counts the next try for `fileName` with Password, asking OnGetPassword when it is empty;
+  // false when the tries are used up, the run is cancelled or the handler gave up.
+  bool NextPassword(const std::string& fileName, int& attempts);
+  // Asks OnGetPassword for the password of `fileName`; false when the handler gave up.
+  bool AskPassword(const std::string& fileName);
+  void PassPassword(const std::string& password);
+  // A file at the destination that was not there as `before` describes goes.
+  void RemoveLeftover(const TFileStamp& before);
+  // What a failed try left goes (file and new folders); the entry is not counted.
+  void UndoTry(const TFileStamp& before, TEntryFolders& folders);
   // The outcome of RARProcessFile for an entry that was to be extracted.
   void FinishEntry(int result, int systemError, const TFileStamp& before, TEntryFolders& folders);
+  // The verdict on a file the library wrote whole: the component's own CRC check, or the
+  // library's result where the component cannot know the CRC to expect.
+  bool CheckPassed(int result) const;
   bool CrcMatches() const;
-  bool PasswordProcedure();
   void RethrowPending();
   // Reports the number and ends the step, also while cancelled (when nothing is raised).
   [[noreturn]] void Fail(const std::string& fileName, std::int32_t code);
 
   std::string FPassword;
   RARHeaderDataEx FHeaderData{};
+  std::vector<wchar_t> FLinkTarget;  // the record's RedirName buffer
   std::string FEntryName;
   bool FNameCut = false;  // the record may not hold the whole name
   void* FHandle = nullptr;
@@ -86,6 +130,11 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   bool FVolumeStopped = false;
   bool FMissingReported = false;  // an entry cut short by it already said so
   bool FSetContinues = true;      // the last volume scanned says another one follows
+  bool FScanIncomplete = false;   // its headers end in damage or encryption, not at their end
   std::int32_t FEntriesFound = 0;
   bool FReachedEnd = false;
+  // Encrypted headers: the scan could not see the volume's entries, so the run counts them as
+  // they come; none opened them.
+  bool FHeadersHidden = false;
+  bool FHeadersLocked = false;
 };

@@ -52,6 +52,7 @@ void TUnRar::ScanVolume(const std::string& volume) {
   const bool isVolume = reader.MainFlags() & RarMainVolume;
   // Old volumes may end without an end block; then only the next volume's absence tells.
   bool continues = isVolume;
+  bool incomplete = false;
   std::vector<std::string> folders;
   for (bool more = true; more;) {
     const TRarBlock block = reader.Next();
@@ -62,16 +63,28 @@ void TUnRar::ScanVolume(const std::string& volume) {
         continues = isVolume && (block.EndFlags & RarEndNextVolume);
         more = false;
         break;
-      default: more = false; break;  // the volume's end, damage, or headers only a password opens
+      case TRarBlockKind::EncryptedHeaders:
+        FHeadersHidden = true;  // only the library, with the password, sees the entries
+        incomplete = true;
+        more = false;
+        break;
+      case TRarBlockKind::Eof: more = false; break;
+      default:
+        // Damage: what follows is not known here.
+        incomplete = true;
+        more = false;
+        break;
     }
   }
   FSetContinues = continues;
+  FScanIncomplete = incomplete;
   if (CreateStoredDirs()) {
     const std::string root = ResolvedExtractDir();
     for (const std::string& folder : folders) {
       std::string path = root;
       for (const std::string& part : SafeNameParts(folder)) path += part + "/";
-      if (path != root) ForceDirectories(path);
+      // A folder that cannot be made (a link in the way) is reported with its files.
+      if (path != root) MakeFoldersInside(path, nullptr);
     }
   }
   guard.Armed = false;
@@ -79,7 +92,7 @@ void TUnRar::ScanVolume(const std::string& volume) {
 }
 
 void TUnRar::NoteScannedEntry(const TRarEntryHeader& h, std::vector<std::string>& folders) {
-  if (h.IsDirectory() || (ReportedAttributes(h) & 0x10)) {
+  if ((h.IsDirectory() || (ReportedAttributes(h) & 0x10)) && h.RedirType == RarRedirNone) {
     if (CreateStoredDirs()) folders.push_back(h.Name);
     return;
   }

@@ -1,7 +1,7 @@
 #include "checksum/CrcEngine.h"
 
 #include "checksum/skdebug.h"
-#include "platform/FileSystem.h"
+#include "platform/SequentialFile.h"
 #include "platform/SystemError.h"
 
 #include <algorithm>
@@ -39,7 +39,8 @@ std::string CrcTraceLine(std::uint64_t bytesRead, std::uint32_t crcRegister) {
 }
 
 TCrcReader::TCrcReader(std::span<std::uint8_t> buffer, const IClock& clock)
-    : buffer_(buffer.first(std::min(buffer.size(), CrcBlockSize))), clock_(clock) {}
+    : buffer_(buffer.first(std::max(buffer.size() / CrcBlockSize, std::size_t{1}) * CrcBlockSize)),
+      clock_(clock) {}
 
 namespace {
 
@@ -63,34 +64,35 @@ TFileCrcResult TCrcReader::FileCrc(const std::string& path, const TCrcReadHooks&
   if (busy_) return Failure(result, EBUSY);
   TBusyGuard guard(busy_);
 
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return Failure(result, errno);
-  // Reads go straight into our buffer: no stdio buffer, no second copy.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-
-  auto closeWith = [&](TFileCrcResult r) {
-    std::fclose(file);
-    return r;
-  };
-
-  const auto size = FileSize(path);  // 64-bit: files of 2 GiB and more are read whole
-  if (!size) return closeWith(Failure(result, LastSystemError()));
-  result.Size = *size;
+  // Only a regular file is opened for reading; a FIFO named in an SFV file must not hang it.
+  TSequentialFile file;
+  if (const int code = file.Open(path); code != 0) return Failure(result, code);
+  result.Size = file.Size();  // 64-bit: files of 2 GiB and more are read whole
   result.Sized = true;
 
   std::uint32_t crc = 0xFFFFFFFFu;
-  std::uint64_t bytesRead = 0;
+  std::uint64_t bytesRead = 0;  // summed so far, block by block
+  std::uint64_t unread = result.Size;
+  std::size_t filled = 0, at = 0;  // the chunk in the buffer, and how far it is summed
   TPumpThrottle pump(clock_, hooks.PumpMessages);
   std::size_t n = 0;
   do {
     if (hooks.Halted && hooks.Halted()) {
       result.Status = TCrcStatus::Halted;
-      return closeWith(result);
+      return result;
     }
-    errno = 0;
-    n = std::fread(buffer_.data(), 1, buffer_.size(), file);
-    if (n < buffer_.size() && std::ferror(file)) return closeWith(Failure(result, errno));
+    if (at == filled) {
+      // Chunks are whole blocks but the last, so every block but the last is 16 KiB.
+      // An empty file still gets one read: a file whose size says 0 may hold bytes.
+      const std::size_t want =
+          unread == 0 ? CrcBlockSize : static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), unread));
+      const std::int64_t got = file.Read(buffer_.data(), want);
+      if (got < 0) return Failure(result, LastSystemError());
+      filled = static_cast<std::size_t>(got);
+      at = 0;
+      unread -= std::min<std::uint64_t>(unread, filled);
+    }
+    n = std::min(CrcBlockSize, filled - at);
     bytesRead += n;
 
     if (hooks.OnBlock) {
@@ -98,18 +100,19 @@ TFileCrcResult TCrcReader::FileCrc(const std::string& path, const TCrcReadHooks&
                                              static_cast<double>(result.Size))));
     }
     pump.Pump();
-    crc = UpdateCrc(crc, buffer_.data(), static_cast<int>(n));
+    crc = UpdateCrc(crc, buffer_.data() + at, static_cast<int>(n));
+    at += n;
     if (hooks.Trace) {
       try {
         hooks.Trace(CrcTraceLine(bytesRead, crc));
       } catch (const EInOutError& e) {
-        return closeWith(Failure(result, e.ErrorCode));
+        return Failure(result, e.ErrorCode);
       }
     }
     // A file that shrinks while it is read ends at its new end instead of spinning.
   } while (bytesRead < result.Size && n > 0);
 
-  if (std::fclose(file) != 0) return Failure(result, errno);
+  if (const int code = file.Close(); code != 0) return Failure(result, code);
   result.Crc = crc ^ 0xFFFFFFFFu;
   result.Status = TCrcStatus::Ok;
   return result;

@@ -1,5 +1,7 @@
 #include "checksum/RarSets.h"
 
+#include "checksum/SfvLookup.h"
+
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
@@ -71,8 +73,9 @@ std::string RarSetStem(const std::string& path) {
 }
 
 std::string ResolveSfvEntry(const std::string& folder, const std::string& entryName) {
-  const std::string path = AddBackslash(folder) + entryName;
-  return FileExists(path) ? path : std::string();
+  // Found as the check finds it: subfolders written with "\", another letter case.
+  const TEntryLookup found = FindEntryFile(AddBackslash(folder), {entryName, {}, entryName});
+  return found.Status == TLookupStatus::Found && FileExists(found.Path) ? found.Path : std::string();
 }
 
 std::string FirstVolumeAmongEntries(const std::vector<std::string>& entryNames,

@@ -27,8 +27,9 @@ TRarVolumeName ParseRarVolumeName(const std::string& fileName);
 // set's .sfv and .nfo.
 std::string RarSetStem(const std::string& path);
 
-// The file an SFV entry names in its folder (with trailing separator): its path when it
-// exists, else "". Every lookup of an entry by the set code goes through here.
+// The file an SFV entry names in its folder (with or without trailing separator), found
+// as FindEntryFile finds it: its path when it is a file, else "". Every lookup of an
+// entry by the set code goes through here.
 std::string ResolveSfvEntry(const std::string& folder, const std::string& entryName);
 
 using TEntryResolver = std::function<std::string(const std::string& entryName)>;

@@ -1,12 +1,13 @@
 #include "checksum/SfvCheck.h"
 
 #include "checksum/SfvCreate.h"
-#include "platform/FileSystem.h"
+#include "checksum/SfvLookup.h"
 #include "platform/SystemError.h"
+#include "platform/Utf8.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 TSfvCheckResult CheckSfvEntries(const std::string& workDir, const std::vector<TSfvEntry>& entries,
                                 const TSfvCheckHooks& hooks, const IClock& clock) {
@@ -29,14 +30,15 @@ TSfvCheckResult CheckSfvEntries(const std::string& workDir, const std::vector<TS
     }
     if (hooks.OnChecking) hooks.OnChecking(i, entry);
     pump();
-    const std::string path = workDir + entry.Name;
+    const TEntryLookup file = FindEntryFile(workDir, entry);
     TEntryVerdict verdict;
     std::uint32_t actual = 0;
-    if (!FileExists(path)) {
+    if (file.Status != TLookupStatus::Found) {
       verdict = TEntryVerdict::NotFound;
-      add(NotFoundBlock(entry.Name));
+      add(file.Status == TLookupStatus::Ambiguous ? AmbiguousBlock(entry.Name, file.Candidates)
+                                                   : NotFoundBlock(entry.Name));
     } else {
-      const TFileCrcResult crc = hooks.FileCrc(path);
+      const TFileCrcResult crc = hooks.FileCrc(file.Path);
       if (crc.Sized) result.Bytes += crc.Size;
       if (halted() || crc.Status == TCrcStatus::Halted) {
         result.Halted = true;
@@ -91,13 +93,14 @@ std::string VerdictStatus(TEntryVerdict verdict) {
 
 namespace {
 // Shortest fixed form with at most `decimals` places: no trailing zeros, no bare point.
+// The point is "." whatever the locale: the patterns' own characters, not the user's.
 std::string Trimmed(long double v, int decimals) {
   // Halves round away from zero, as a displayed figure does, not to even as printf would.
   const long double scale = std::pow(10.0L, decimals);
   v = std::round(v * scale) / scale;
   char text[128];
-  std::snprintf(text, sizeof text, "%.*Lf", decimals, v);
-  std::string s = text;
+  const auto end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, decimals);
+  std::string s(text, end.ec == std::errc() ? end.ptr : text);
   if (s.find('.') != std::string::npos) {
     while (s.back() == '0') s.pop_back();
     if (s.back() == '.') s.pop_back();
@@ -154,14 +157,16 @@ std::vector<std::string> HaltedItems(int checked, int count) {
 
 int CopyFirstWidth(const std::vector<std::string>& items) {
   std::size_t widest = 0;
-  for (const auto& item : items) widest = std::max(widest, GetField(item, '|', 0).size());
+  for (const auto& item : items) widest = std::max(widest, Utf8Length(GetField(item, '|', 0)));
   return static_cast<int>(widest) + 5;
 }
 
 std::string CopyResultsText(const std::vector<std::string>& items, int firstWidth,
                             const char* lineEnd) {
+  // Padded by characters, so that names with letters beyond ASCII line up.
   auto pad = [](std::string s, std::size_t width) {
-    if (s.size() < width) s.append(width - s.size(), ' ');
+    const std::size_t length = Utf8Length(s);
+    if (length < width) s.append(width - length, ' ');
     return s;
   };
   std::string text;
@@ -180,4 +185,11 @@ std::vector<std::string> MismatchBlock(const std::string& name, const std::strin
 
 std::vector<std::string> NotFoundBlock(const std::string& name) {
   return {"Error with file : " + name, SystemErrorText(ENOENT), " "};
+}
+
+std::vector<std::string> AmbiguousBlock(const std::string& name, const std::vector<std::string>& candidates) {
+  std::string names;
+  for (const std::string& candidate : candidates) names += (names.empty() ? "" : ", ") + candidate;
+  return {"Error with file : " + name,
+          "Ambiguous name: several files differ from it only in letter case (" + names + ")\r\n", " "};
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The SFV check without widgets: every entry of an SFV file is looked up in the working
-// folder, summed and judged. The window and tallyra-cli drive the same run through
+// folder (as FindEntryFile finds it), summed and judged. The window and tallyra-cli drive the same run through
 // TSfvCheckHooks, on the caller's thread, per entry in file order:
 //   Halted()           before the entry, and after its sum (a halt then leaves it unjudged);
 //   OnChecking(i, e)   the entry is about to be looked at;
@@ -72,3 +72,6 @@ int CopyFirstWidth(const std::vector<std::string>& items);
 std::vector<std::string> MismatchBlock(const std::string& name, const std::string& expected,
                                        std::uint32_t actual);
 std::vector<std::string> NotFoundBlock(const std::string& name);
+// An entry that several files match in all but letter case: it names them, and ends
+// like the system's texts, with a line break and a line of one blank.
+std::vector<std::string> AmbiguousBlock(const std::string& name, const std::vector<std::string>& candidates);

@@ -1,5 +1,7 @@
 #include "checksum/SfvFile.h"
 
+#include "platform/Utf8.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -51,18 +53,33 @@ void SplitSfvLine(const std::string& line, std::string& name, std::string& crc) 
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
 }
 
-std::vector<TSfvEntry> ReadSfvEntries(const std::string& text) {
+std::vector<TSfvEntry> ReadSfvEntries(const std::string& bytes) {
+  std::string_view text = bytes;
+  std::string decoded;
+  bool windows1252 = false;
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+    decoded = Utf16BytesToUtf8(text.substr(2), text[0] == '\xFE');
+    text = decoded;
+  } else {
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    // Even behind a UTF-8 mark, bytes that are no UTF-8 are the ANSI code page's.
+    windows1252 = !IsValidUtf8(text);
+  }
+
   std::vector<TSfvEntry> entries;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find_first_of("\r\n", start);
     if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
+    const std::string line(text.substr(start, end - start));
     // CR LF is one line end; a lone CR or LF is one too.
     start = end + ((end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ? 2 : 1);
     if (line.empty() || line.find(';') != std::string::npos) continue;
     TSfvEntry entry;
-    SplitSfvLine(line, entry.Name, entry.Crc);
+    // Blanks, semicolons and line ends are the same bytes in Windows-1252 as in UTF-8, so
+    // the line splits the same before and after decoding.
+    SplitSfvLine(line, entry.NameBytes, entry.Crc);
+    entry.Name = windows1252 ? Windows1252ToUtf8(entry.NameBytes) : entry.NameBytes;
     entries.push_back(std::move(entry));
   }
   return entries;

@@ -9,7 +9,12 @@
 
 namespace {
 volatile std::sig_atomic_t interrupted = 0;
-extern "C" void OnInterrupt(int) { interrupted = 1; }
+// The first Ctrl-C halts at the next block, as "&Halt" does; a second one ends the
+// program at once, should anything ever keep it from reaching that block.
+extern "C" void OnInterrupt(int signal) {
+  interrupted = 1;
+  std::signal(signal, SIG_DFL);
+}
 }  // namespace
 
 bool CliHalted() { return interrupted != 0; }
@@ -32,7 +37,8 @@ std::vector<std::string> ListFolderFiles(const std::string& folder) {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
     const std::string name = entry.path().filename().string();
-    if (name.empty() || name[0] == '.' || entry.is_directory(ec)) continue;
+    // Only regular files (links to them included), as the window's lists offer.
+    if (name.empty() || name[0] == '.' || !entry.is_regular_file(ec)) continue;
     names.push_back(name);
   }
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {

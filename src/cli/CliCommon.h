@@ -1,6 +1,8 @@
 #pragma once
 #include "checksum/CrcEngine.h"
 
+#include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,15 +19,19 @@ public:
   TFileCrcResult operator()(const std::string& path);
 
 private:
-  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(CrcBlockSize);
-  TCrcReader reader_{buffer_, SystemClock()};
+  // Page-aligned, as the window's: the kernel copies into it markedly faster.
+  struct alignas(4096) TChunk {
+    std::array<std::uint8_t, CrcReadChunkSize> Bytes;
+  };
+  std::unique_ptr<TChunk> buffer_ = std::make_unique<TChunk>();
+  TCrcReader reader_{buffer_->Bytes, SystemClock()};
 };
 
 // "Tallyra Version 2.0.0 Build N", the title the window shows when idle.
 std::string CliStatusTitle();
 
-// The names of a folder's files in the order the window's file lists show them:
-// without regard to letter case first, then byte order; folders and dot-names left out.
+// The names of a folder's regular files in the order the window's file lists show them:
+// without regard to letter case first, then byte order; dot-names left out.
 std::vector<std::string> ListFolderFiles(const std::string& folder);
 
 int RunCreate(const std::vector<std::string>& args);

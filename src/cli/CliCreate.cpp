@@ -2,6 +2,7 @@
 #include "checksum/SfvCreate.h"
 #include "checksum/SfvFile.h"
 #include "cli/CliCommon.h"
+#include "cli/CliOptions.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemError.h"
 
@@ -11,7 +12,7 @@
 namespace {
 
 void CreateUsage(std::ostream& out) {
-  out << "usage: tallyra-cli create [--rule first|dir|custom:NAME] FILE...\n"
+  out << "usage: tallyra-cli create [--rule first|dir|custom:NAME] [--] FILE...\n"
          "       tallyra-cli create [--rule first|dir|custom:NAME] --set FILE\n"
          "\n"
          "Sums the files (all in one folder, in the order given) and writes an SFV file\n"
@@ -19,53 +20,43 @@ void CreateUsage(std::ostream& out) {
          "dir = the folder's name (the default), custom:NAME = NAME with .sfv added unless\n"
          "it ends in .sfv. --set FILE takes every file of FILE's set instead: the files of\n"
          "its folder named like FILE, whatever their extension.\n"
+         "-- ends the options, for files whose names begin with '-'. The SFV file is never\n"
+         "written outside the folder of the files.\n"
          "Prints the same log lines as the window. A file that cannot be read is left out\n"
          "of the SFV and reported.\n"
          "Exit status: 0 written, 1 a file could not be read, 2 bad usage or the SFV\n"
          "could not be written, 3 interrupted (Ctrl-C; nothing is written).\n";
 }
 
-int BadUsage() {
-  CreateUsage(std::cerr);
-  return ceUsage;
-}
-
 }  // namespace
 
 int RunCreate(const std::vector<std::string>& args) {
+  const TCliArgs parsed = ParseCliArgs(args, {{"--rule", "", true}, {"--set", "", true}});
+  if (!parsed.Error.empty()) return UsageError(parsed.Error, CreateUsage);
+  if (parsed.Help) {
+    CreateUsage(std::cout);
+    return ceOk;
+  }
   int rule = nrDirectoryName;
   std::string custom;
-  std::string setFile;
-  std::vector<std::string> files;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      CreateUsage(std::cout);
-      return ceOk;
-    }
-    if (a == "--rule" && i + 1 < args.size()) {
-      const std::string& r = args[++i];
-      if (r == "first") {
-        rule = nrFirstSelected;
-      } else if (r == "dir") {
-        rule = nrDirectoryName;
-      } else if (r.rfind("custom:", 0) == 0) {
-        rule = nrCustomName;
-        custom = r.substr(7);
-      } else {
-        return BadUsage();
-      }
-    } else if (a == "--set" && i + 1 < args.size()) {
-      setFile = args[++i];
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      return BadUsage();
+  if (parsed.Has("--rule")) {
+    const std::string r = parsed.Value("--rule");
+    if (r == "first") {
+      rule = nrFirstSelected;
+    } else if (r == "dir") {
+      rule = nrDirectoryName;
+    } else if (r.rfind("custom:", 0) == 0) {
+      rule = nrCustomName;
+      custom = r.substr(7);
     } else {
-      files.push_back(a);
+      return UsageError("unknown rule: " + r, CreateUsage);
     }
   }
+  const std::string setFile = parsed.Value("--set");
+  const std::vector<std::string>& files = parsed.Positional;
 
   TSfvCreateRequest request;
-  if (!setFile.empty()) {
+  if (parsed.Has("--set")) {
     if (!files.empty() || !FileExists(setFile)) {
       std::cerr << (files.empty() ? "tallyra-cli: no such file: " + setFile + "\n"
                                   : "tallyra-cli: --set takes one file\n");
@@ -77,7 +68,7 @@ int RunCreate(const std::vector<std::string>& args) {
       if (IsInFileSet(request.Folder + name, "/M", cmdFile)) request.Names.push_back(name);
     }
   } else {
-    if (files.empty()) return BadUsage();
+    if (files.empty()) return UsageError("no files given", CreateUsage);
     for (const std::string& file : files) {
       const std::string typed = ExtractFilePath(LongPathName(file));
       const std::string folder = AddBackslash(LongPathName(typed.empty() ? "." : typed));
@@ -94,6 +85,12 @@ int RunCreate(const std::vector<std::string>& args) {
     return ceUsage;
   }
   request.SfvPath = SfvPathForRule(rule, request.Folder, request.Names.front(), custom);
+  if (ExtractFilePath(request.SfvPath) != request.Folder) {
+    // The SFV names its files relative to its own folder: written anywhere else it would
+    // name none of them, and it must never land outside the folder the user named.
+    std::cerr << "Cannot create file " << request.SfvPath << ": the SFV file must stand in the folder of its files\n";
+    return ceUsage;
+  }
   request.StatusTitle = CliStatusTitle();
 
   InstallInterruptHandler();

@@ -14,7 +14,7 @@ void Usage(std::ostream& out) {
          "\n"
          "commands:\n"
          "  create   write an SFV file for files of one folder (see: tallyra-cli create --help)\n"
-         "  check    check the files an SFV file lists (see: tallyra-cli check --help)\n"
+         "  check    check the files SFV files list (see: tallyra-cli check --help)\n"
          "  unrar    extract a RAR archive or volume set (see: tallyra-cli unrar --help)\n";
 }
 }  // namespace
@@ -39,7 +39,9 @@ int main(int argc, char** argv) {
   if (command == "create") return RunCreate(rest);
   if (command == "check") return RunCheck(rest);
   if (command == "unrar") return RunUnRar(rest);
-  std::cerr << "tallyra-cli: unknown command " << command << "\n";
+  std::cerr << "tallyra-cli: " << (command.size() > 1 && command[0] == '-' ? "unknown option: "
+                                                                           : "unknown command: ")
+            << command << "\n";
   Usage(std::cerr);
   return ceUsage;
 }

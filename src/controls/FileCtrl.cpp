@@ -1,6 +1,9 @@
 #include "controls/FileCtrl.h"
 
+#include "platform/FileSystem.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QScrollBar>
@@ -277,10 +280,16 @@ void TFileListBox::Update() { Rebuild(); }
 void TFileListBox::Rebuild() {
   QStringList names;
   if (!directory_.isEmpty()) {
-    QDir::Filters filters = QDir::Files | QDir::System;
+    QDir::Filters filters = QDir::Files;
     if ((fileType_ & ftHidden) != 0) filters |= QDir::Hidden;
+    const QString folder = directory_ + QLatin1Char('/');
     for (const QString& name : QDir(directory_).entryList(filters, QDir::NoSort)) {
-      if (MatchesFileMask(name, mask_)) names << name;
+      // Regular files only (links to them included): a FIFO, socket or device is nothing
+      // to sum, and opening a FIFO would wait for a writer. Qt's Files lets through links
+      // whose target it cannot tell (/dev/stdin), so the system decides.
+      if (MatchesFileMask(name, mask_) && IsRegularFile(QFile::encodeName(folder + name).toStdString())) {
+        names << name;
+      }
     }
     std::sort(names.begin(), names.end(), LessByName);
   }

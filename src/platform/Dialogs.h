@@ -22,6 +22,8 @@ public:
   // A one-line input box; nothing when cancelled.
   virtual std::optional<QString> InputBox(const QString& caption, const QString& prompt,
                                           const QString& defaultText) = 0;
+  // The same for a password: what is typed is masked and starts empty; nothing when cancelled.
+  virtual std::optional<QString> PasswordBox(const QString& caption, const QString& prompt) = 0;
 
   struct TSaveRequest {
     QString Title;

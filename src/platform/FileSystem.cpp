@@ -1,26 +1,38 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 std::string LongPathName(const std::string& path) {
-  if (path.empty()) return path;
-  char resolved[PATH_MAX];
-  // realpath also resolves symbolic links, which is the nearest thing to the
-  // shell's long form: one canonical spelling of the same file.
-  if (realpath(path.c_str(), resolved) == nullptr) return path;
-  return resolved;
+  if (!PathExists(path)) return path;
+  // Absolute and cleaned by the text alone: a symbolic link stays as the user named it,
+  // like a shortcut, so a link to a file elsewhere keeps standing in its own folder.
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  if (ec) return path;
+  std::string clean = absolute.lexically_normal().string();
+  if (clean.size() > 1 && clean.back() == PathDelim) clean.pop_back();
+  return clean;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0;
 }
 
 bool FileExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
@@ -93,6 +105,24 @@ bool ForceDirectories(const std::string& folder) {
     }
   }
   return DirectoryExists(folder);
+}
+
+std::vector<std::string> MissingFolders(const std::string& folder) {
+  std::vector<std::string> missing;
+  std::string level = folder;
+  while (level.size() > 1 && level.back() == PathDelim) level.pop_back();
+  while (!level.empty() && level != "/" && !DirectoryExists(level)) {
+    missing.push_back(level);
+    const std::size_t slash = level.rfind(PathDelim);
+    if (slash == std::string::npos) break;
+    level = level.substr(0, slash);
+  }
+  return missing;
+}
+
+void RemoveEmptyFolders(const std::vector<std::string>& folders) {
+  for (const std::string& folder : folders)
+    if (rmdir(folder.c_str()) != 0) return;  // not empty (or not there): the rest stay too
 }
 
 int ReplaceFileContents(const std::string& path, const std::string& bytes) {

@@ -2,15 +2,18 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // File-system services in the program's own terms. Paths are native byte strings
 // (UTF-8 here); names round-trip byte for byte.
 
-// The absolute, cleaned form of an existing file or folder's path; the input
-// unchanged when there is no such file or folder.
+// The absolute, cleaned form of an existing file or folder's path, symbolic links kept
+// as named, never resolved; the input unchanged when there is no such file or folder.
 std::string LongPathName(const std::string& path);
 
+bool PathExists(const std::string& path);       // anything that exists, links followed
 bool FileExists(const std::string& path);       // an existing non-directory
+bool IsRegularFile(const std::string& path);    // a regular file, links followed
 bool DirectoryExists(const std::string& path);  // an existing directory
 
 // The size in bytes (64-bit), or nothing when the file cannot be queried; the
@@ -39,6 +42,12 @@ bool SetNormalAttributes(const std::string& path);
 
 // Creates a folder and every missing parent; true when it exists afterwards.
 bool ForceDirectories(const std::string& folder);
+
+// The folder levels of `folder` that do not exist yet, deepest first: what ForceDirectories
+// would make.
+std::vector<std::string> MissingFolders(const std::string& folder);
+// Removes the given folders in order while each is empty; stops at the first that is not.
+void RemoveEmptyFolders(const std::vector<std::string>& folders);
 
 // Replaces a file's contents in one step: the bytes go to a new file beside it, which
 // is then renamed over the target, so a failed write leaves the old file as it was.

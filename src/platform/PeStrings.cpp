@@ -1,6 +1,7 @@
 #include "platform/PeStrings.h"
 #include "platform/Utf8.h"
 
+#include <algorithm>
 #include <array>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -90,22 +91,6 @@ bool RvaToOffset(const std::vector<TSection>& sections, std::uint32_t rva, std::
   return false;
 }
 
-std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units) {
-  std::string out;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    std::uint32_t cp = units[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp < 0xE000) {
-      cp = 0xFFFD;  // a lone surrogate
-    }
-    AppendUtf8(out, cp);
-  }
-  return out;
-}
-
 // The 16 strings of one string-table block; missing ones stay empty.
 void ReadBlock(const TBoundedReader& in, std::uint64_t pos, std::uint32_t size,
                std::array<std::string, 16>& strings) {
@@ -126,26 +111,57 @@ void ReadBlock(const TBoundedReader& in, std::uint64_t pos, std::uint32_t size,
   }
 }
 
+// Where the PE headers are: the optional header, its size and the section count.
+struct TPeHeaders {
+  std::uint64_t Optional = 0;
+  std::uint16_t OptionalSize = 0;
+  std::uint16_t SectionCount = 0;
+};
+
+bool ReadPeHeaders(const TBoundedReader& in, TPeHeaders& h) {
+  std::uint16_t mz = 0;
+  std::uint32_t peAt = 0;
+  std::uint32_t peSig = 0;
+  if (!in.U16(0, mz) || mz != 0x5A4D || !in.U32(0x3C, peAt) || !in.U32(peAt, peSig) || peSig != 0x00004550)
+    return false;
+  const std::uint64_t coff = static_cast<std::uint64_t>(peAt) + 4;
+  if (!in.U16(coff + 2, h.SectionCount) || !in.U16(coff + 16, h.OptionalSize)) return false;
+  h.Optional = coff + 20;
+  return true;
+}
+
+std::vector<TSection> ReadSections(const TBoundedReader& in, const TPeHeaders& h) {
+  std::vector<TSection> sections;
+  const std::uint64_t table = h.Optional + h.OptionalSize;
+  for (std::uint16_t i = 0; i < h.SectionCount; ++i) {
+    std::array<unsigned char, 40> raw{};
+    if (!in.Read(table + 40ull * i, raw.data(), raw.size())) break;
+    sections.push_back({LeU32(&raw[12]), LeU32(&raw[8]), LeU32(&raw[16]), LeU32(&raw[20])});
+  }
+  return sections;
+}
+
 }  // namespace
+
+std::optional<std::uint64_t> PeOverlayOffset(const TPeReadAt& readAt, std::uint64_t size) {
+  const TBoundedReader in(readAt, size);
+  TPeHeaders h;
+  if (!ReadPeHeaders(in, h) || h.SectionCount == 0) return std::nullopt;
+  std::uint64_t end = 0;
+  for (const TSection& s : ReadSections(in, h)) end = std::max(end, std::uint64_t(s.RawPointer) + s.RawSize);
+  if (end == 0 || end >= size) return std::nullopt;
+  return end;
+}
 
 std::vector<std::string> ReadPeStrings(const TPeReadAt& readAt, std::uint64_t size,
                                        unsigned firstId, unsigned count) {
   std::vector<std::string> result(count);
   const TBoundedReader in(readAt, size);
-
-  std::uint16_t mz = 0;
-  std::uint32_t peAt = 0;
-  std::uint32_t peSig = 0;
-  if (!in.U16(0, mz) || mz != 0x5A4D || !in.U32(0x3C, peAt) || !in.U32(peAt, peSig) ||
-      peSig != 0x00004550)
-    return result;
-
-  const std::uint64_t coff = static_cast<std::uint64_t>(peAt) + 4;
-  std::uint16_t sectionCount = 0;
-  std::uint16_t optionalSize = 0;
+  TPeHeaders headers;
+  if (!ReadPeHeaders(in, headers)) return result;
+  const std::uint64_t optional = headers.Optional;
+  const std::uint16_t optionalSize = headers.OptionalSize;
   std::uint16_t magic = 0;
-  if (!in.U16(coff + 2, sectionCount) || !in.U16(coff + 16, optionalSize)) return result;
-  const std::uint64_t optional = coff + 20;
   if (!in.U16(optional, magic)) return result;
   std::uint64_t dirCountAt = 0;
   if (magic == 0x10B) dirCountAt = 92;        // PE32
@@ -158,13 +174,7 @@ std::vector<std::string> ReadPeStrings(const TPeReadAt& readAt, std::uint64_t si
       !in.U32(optional + dirCountAt + 4 + 2 * 8, resourceRva) || resourceRva == 0)
     return result;
 
-  std::vector<TSection> sections;
-  const std::uint64_t table = optional + optionalSize;
-  for (std::uint16_t i = 0; i < sectionCount; ++i) {
-    std::array<unsigned char, 40> raw{};
-    if (!in.Read(table + 40ull * i, raw.data(), raw.size())) break;
-    sections.push_back({LeU32(&raw[12]), LeU32(&raw[8]), LeU32(&raw[16]), LeU32(&raw[20])});
-  }
+  const std::vector<TSection> sections = ReadSections(in, headers);
   std::uint64_t resourceBase = 0;
   if (!RvaToOffset(sections, resourceRva, resourceBase)) return result;
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,3 +22,8 @@ using TPeReadAt = std::function<std::size_t(std::uint64_t position, void* buffer
 std::vector<std::string> ReadPeStrings(const TPeReadAt& readAt, std::uint64_t size,
                                        unsigned firstId, unsigned count);
 std::vector<std::string> ReadPeStrings(const std::string& path, unsigned firstId, unsigned count);
+
+// Where the data appended to a PE executable begins (the end of its last section's raw
+// data), which is where self-extractors keep their archive; nothing for a file that is not a
+// PE executable or has nothing after its sections.
+std::optional<std::uint64_t> PeOverlayOffset(const TPeReadAt& readAt, std::uint64_t size);

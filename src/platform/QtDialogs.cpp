@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 void TQtDialogs::ShowMessage(const QString& text) {
@@ -30,6 +31,15 @@ std::optional<QString> TQtDialogs::InputBox(const QString& caption, const QStrin
       QInputDialog::getText(owner_, caption, prompt, QLineEdit::Normal, defaultText, &ok);
   if (!ok) return std::nullopt;
   return text;
+}
+
+std::optional<QString> TQtDialogs::PasswordBox(const QString& caption, const QString& prompt) {
+  QInputDialog dialog(owner_);
+  dialog.setWindowTitle(caption);
+  dialog.setLabelText(prompt);
+  dialog.setTextEchoMode(QLineEdit::Password);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.textValue();
 }
 
 std::optional<QString> TQtDialogs::SaveFile(const TSaveRequest& request) {

@@ -14,6 +14,7 @@ public:
   bool AskRetryCancel(const QString& text) override;
   std::optional<QString> InputBox(const QString& caption, const QString& prompt,
                                   const QString& defaultText) override;
+  std::optional<QString> PasswordBox(const QString& caption, const QString& prompt) override;
   std::optional<QString> SaveFile(const TSaveRequest& request) override;
 
 private:

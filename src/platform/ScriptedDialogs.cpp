@@ -19,33 +19,37 @@ std::optional<QString> PopAnswer(std::deque<std::optional<QString>>& queue) {
 }  // namespace
 
 void TScriptedDialogs::ShowMessage(const QString& text) {
-  Calls.push_back({TKind::Message, text, {}});
+  Calls.push_back({TKind::Message, text, {}, {}});
 }
 
 bool TScriptedDialogs::AskErrorYesNo(const QString& text) {
-  Calls.push_back({TKind::ErrorYesNo, text, {}});
+  Calls.push_back({TKind::ErrorYesNo, text, {}, {}});
   return PopAnswer(YesNoAnswers);
 }
 
 void TScriptedDialogs::ShowException(const QString& text) {
-  Calls.push_back({TKind::Exception, text, {}});
+  Calls.push_back({TKind::Exception, text, {}, {}});
 }
 
 bool TScriptedDialogs::AskRetryCancel(const QString& text) {
-  Calls.push_back({TKind::RetryCancel, text, {}});
+  Calls.push_back({TKind::RetryCancel, text, {}, {}});
   return PopAnswer(RetryAnswers);
 }
 
 std::optional<QString> TScriptedDialogs::InputBox(const QString& caption, const QString& prompt,
                                                   const QString& defaultText) {
-  Q_UNUSED(caption);
   Q_UNUSED(defaultText);
-  Calls.push_back({TKind::Input, prompt, {}});
+  Calls.push_back({TKind::Input, prompt, {}, caption});
   return PopAnswer(InputAnswers);
 }
 
+std::optional<QString> TScriptedDialogs::PasswordBox(const QString& caption, const QString& prompt) {
+  Calls.push_back({TKind::Password, prompt, {}, caption});
+  return PopAnswer(PasswordAnswers);
+}
+
 std::optional<QString> TScriptedDialogs::SaveFile(const TSaveRequest& request) {
-  Calls.push_back({TKind::Save, request.Title, request});
+  Calls.push_back({TKind::Save, request.Title, request, {}});
   return PopAnswer(SaveAnswers);
 }
 

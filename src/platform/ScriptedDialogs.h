@@ -8,11 +8,12 @@
 // taken from queues in order. An empty queue answers No / Cancel.
 class TScriptedDialogs final : public IDialogs {
 public:
-  enum class TKind { Message, ErrorYesNo, Exception, RetryCancel, Input, Save };
+  enum class TKind { Message, ErrorYesNo, Exception, RetryCancel, Input, Password, Save };
   struct TCall {
     TKind Kind;
     QString Text;  // the message, question or prompt; the title of a save dialog
     TSaveRequest Save;
+    QString Caption;  // of an input or password box
   };
 
   void ShowMessage(const QString& text) override;
@@ -21,11 +22,13 @@ public:
   bool AskRetryCancel(const QString& text) override;
   std::optional<QString> InputBox(const QString& caption, const QString& prompt,
                                   const QString& defaultText) override;
+  std::optional<QString> PasswordBox(const QString& caption, const QString& prompt) override;
   std::optional<QString> SaveFile(const TSaveRequest& request) override;
 
   std::deque<bool> YesNoAnswers;
   std::deque<bool> RetryAnswers;
   std::deque<std::optional<QString>> InputAnswers;
+  std::deque<std::optional<QString>> PasswordAnswers;
   std::deque<std::optional<QString>> SaveAnswers;
   std::vector<TCall> Calls;
 

@@ -1,11 +1,13 @@
 #include "unrar/RarArchive.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+#include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include "unrar/RarCrc.h"
-#include "unrar/RarOutput.h"
+#include "unrar/RarHash.h"
 #include "unrar/RarVolumes.h"
 
 struct TRarArchive::TVolume {
@@ -26,23 +28,52 @@ bool IsRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Checks and forwards every unpacked block: CRC, the caller's data callback, the output file.
+// Checks and forwards every unpacked block: the entry's hash, the caller's data callback, the
+// output file.
 class TEntrySink : public IUnpackSink {
  public:
-  TEntrySink(PROCESSDATAPROC callback, TOutputFile* out) : Callback(callback), Out(out) {}
+  TEntrySink(PROCESSDATAPROC callback, TOutputFile* out, uint8_t hashType)
+      : Hasher(hashType), Callback(callback), Out(out) {}
   int Write(const uint8_t* data, size_t size) override {
-    Crc = RarCrc32(Crc, data, size);
+    Hasher.Update(data, size);
     Count += size;
     if (Callback && Callback(const_cast<uint8_t*>(data), int(size)) <= 0) return ERAR_UNKNOWN;
-    return Out ? Out->Write(data, size) : ERAR_SUCCESS;
+    if (KeepLimit) {
+      if (Kept.size() + size > KeepLimit) KeptTooMuch = true;
+      else Kept.append(reinterpret_cast<const char*>(data), size);
+    }
+    if (!Out || WriteError) return ERAR_SUCCESS;
+    const int rc = Out->Write(data, size);
+    if (rc == ERAR_SUCCESS || !KeepGoing) return rc;
+    // The decoder goes on, for the solid entries that follow this one.
+    WriteError = rc;
+    return ERAR_SUCCESS;
   }
-  uint32_t Crc = 0;
+  TRarHasher Hasher;
   uint64_t Count = 0;
+  bool KeepGoing = false;  // a failed write does not stop the decoder
+  int WriteError = 0;
+  size_t KeepLimit = 0;    // the data is kept too, up to this much
+  std::string Kept;
+  bool KeptTooMuch = false;
 
  private:
   PROCESSDATAPROC Callback;
   TOutputFile* Out;
 };
+
+class TNullSink : public IUnpackSink {
+ public:
+  int Write(const uint8_t*, size_t) override { return ERAR_SUCCESS; }
+};
+
+// The longest link target a RAR 1.5-4.x link entry may hold.
+constexpr size_t MaxLinkTarget = PATH_MAX - 1;
+
+bool IsRar5Encrypted(const TRarEntryHeader& h) { return h.UnpVer == RarVersion5 && h.Encrypted(); }
+
+// The key under which an entry's name is remembered for hard links and copies.
+std::string EntryKey(const std::string& name) { return JoinInside("", name); }
 
 std::string TempFolder() {
   const char* tmp = std::getenv("TMPDIR");
@@ -51,6 +82,35 @@ std::string TempFolder() {
 
 // Once the set cannot be read further every read reports it; 12 would read as "one more entry".
 int StickyEnd(int rc) { return rc == ERAR_BAD_DATA ? ERAR_BAD_ARCHIVE : rc; }
+
+// An entry's packed bytes: its parts, then the decrypting stage when it is encrypted. An
+// encrypted RAR 5 entry takes the key its password check found (see Rar5Key).
+class TEntryInput : public IPackedInput {
+ public:
+  TEntryInput(const TRarEntry& entry, TSourceProvider& sources, TRarKeyCache& keys, const TRar5Key* rar5Key,
+              uint64_t plainLimit)
+      : Parts(entry.Parts, sources) {
+    const TRarEntryHeader& h = entry.Header;
+    if (!h.Encrypted()) return;
+    if (IsRar5Encrypted(h)) {
+      if (rar5Key) Decrypt = std::make_unique<TAesCbcInput>(Parts, *rar5Key, h.Crypt.Iv.data(), plainLimit);
+      else Failure = ERAR_MISSING_PASSWORD;
+      return;
+    }
+    Failure = CanDecryptRar4(h, keys);
+    if (Failure == ERAR_SUCCESS) Decrypt = MakeRar4DecryptStage(Parts, h, keys, plainLimit);
+  }
+  int Read(uint8_t* buffer, size_t size, size_t& got) override {
+    got = 0;
+    if (Failure) return Failure;
+    return Decrypt ? Decrypt->Read(buffer, size, got) : Parts.Read(buffer, size, got);
+  }
+
+ private:
+  TPartsInput Parts;
+  std::unique_ptr<IPackedInput> Decrypt;
+  int Failure = ERAR_SUCCESS;
+};
 
 }  // namespace
 
@@ -81,7 +141,7 @@ int TRarArchive::OpenFirst(std::unique_ptr<TByteSource> source, const std::strin
   int rc = Volume->Reader.Open();
   FirstMarkerAtStart = Volume->Reader.MarkerPos() == 0 && !Volume->Reader.IsRar5();
   FirstVolumePath = path;
-  Solid = Volume->Reader.MainFlags() & RarMainSolid;
+  ReadAheadSolid = (Volume->Reader.MainFlags() & RarMainSolid) && !Volume->Reader.IsRar5();
   return rc;
 }
 
@@ -144,6 +204,8 @@ int TRarArchive::NextEntry(TRarEntry& entry) {
         entry.VolumeName = Volume->Path;
         entry.Parts.push_back({Volume->Path, block.Entry.DataPos, block.Entry.PackSize});
         entry.WholeCrc = block.Entry.FileCRC;
+        entry.WholeHashType = block.Entry.HashType;
+        entry.WholeHash = block.Entry.Hash;
         return block.Entry.HeaderCrcOk ? ERAR_SUCCESS : ERAR_BAD_DATA;
       case TRarBlockKind::Skipped:
         continue;
@@ -165,6 +227,8 @@ int TRarArchive::NextEntry(TRarEntry& entry) {
       case TRarBlockKind::WrongPassword:
         // Either way the headers stay closed; nothing garbled is ever reported as an entry.
         return ERAR_MISSING_PASSWORD;
+      case TRarBlockKind::BadPassword:
+        return ERAR_BAD_PASSWORD;
       case TRarBlockKind::Broken:
         return ERAR_BAD_ARCHIVE;
     }
@@ -184,6 +248,8 @@ int TRarArchive::CollectParts(TRarEntry& entry) {
       return ERAR_BAD_DATA;
     entry.Parts.push_back({Volume->Path, block.Entry.DataPos, block.Entry.PackSize});
     entry.WholeCrc = block.Entry.FileCRC;
+    entry.WholeHashType = block.Entry.HashType;
+    entry.WholeHash = block.Entry.Hash;
     more = block.Entry.SplitAfter();
   }
   return ERAR_SUCCESS;
@@ -206,15 +272,19 @@ int TRarArchive::ReadHeader(TRarEntryHeader& header, std::string& volumeName) {
   if (HaveCurrent) ProcessFile(RAR_SKIP, nullptr, nullptr);
   const TRarEntry* entry = nullptr;
   int rc;
-  if (Solid) {
+  // Headers a password did not open were not consumed: after another password the same read
+  // goes on from there.
+  if (ReadAheadSolid) {
     // A solid set is read ahead whole, volume changes included, so it can be unpacked in one pass.
-    if (!ReadAheadDone) ReadAhead();
+    bool locked = SolidCursor >= SolidEntries.size() && SolidTail == ERAR_MISSING_PASSWORD;
+    if (!ReadAheadDone || (locked && Keys.CanOpenHeaders())) ReadAhead();
     if (SolidCursor >= SolidEntries.size()) return SolidTail;
     entry = &SolidEntries[SolidCursor++];
     rc = entry->Header.HeaderCrcOk ? ERAR_SUCCESS : ERAR_BAD_DATA;
   } else {
     if (Ended) return Ended;
     rc = NextEntry(Current);
+    if (rc == ERAR_MISSING_PASSWORD) return rc;
     if (rc != ERAR_SUCCESS && rc != ERAR_BAD_DATA) return Ended = rc;
     entry = &Current;
   }
@@ -226,78 +296,254 @@ int TRarArchive::ReadHeader(TRarEntryHeader& header, std::string& volumeName) {
 
 TRarArchive::TRoute TRarArchive::Route(const TRarEntry& e) const {
   const TRarEntryHeader& h = e.Header;
+  // A link or copy has no data; its target is in the header, which is never encrypted alone.
+  // A link to a folder (a junction) is marked a folder too, and is no folder to make here.
+  if (h.UnpVer == RarVersion5 && h.RedirType != RarRedirNone) return TRoute::Redirect;
   if (h.IsDirectory()) return TRoute::Folder;
-  // libunarr unpacks RAR 2.0 to 2.9 compression (unpack versions 20 to 36); RAR 1.5
-  // compression, RAR 5 and methods past "best" have no decoder here yet.
   const bool stored = h.Method == RarMethodStore;
-  if (h.UnpVer == RarVersion5 || h.UnpVer > 36 || h.Method > RarMethodStore + 5 || (!stored && h.UnpVer < 20))
-    return TRoute::Unsupported;
-  if (h.Encrypted()) return TRoute::Encrypted;
-  if (Solid) return TRoute::UnarrSolid;
+  if (h.UnpVer == RarVersion5) {
+    // Encrypted data is decrypted on its way to the copy or the decoder (see Rar5Key).
+    if (h.Method > RarMethodStore + 5) return TRoute::Unsupported;
+    return stored ? TRoute::Copy : TRoute::Rar5;
+  }
+  // libunarr unpacks RAR 2.0 to 2.9 compression (unpack versions 20 to 36); RAR 1.5
+  // compression and methods past "best" have no decoder here.
+  if (h.UnpVer > 36 || h.Method > RarMethodStore + 5 || (!stored && h.UnpVer < 20)) return TRoute::Unsupported;
+  if (ReadAheadSolid) return !stored && AfterEncryptedPacked(e) ? TRoute::Unsupported : TRoute::UnarrSolid;
   return stored ? TRoute::Copy : TRoute::Unarr;
+}
+
+bool TRarArchive::AfterEncryptedPacked(const TRarEntry& e) const {
+  for (const TRarEntry& earlier : SolidEntries) {
+    if (&earlier == &e) return false;
+    if (earlier.Header.Encrypted() && earlier.Header.Method != RarMethodStore) return true;
+  }
+  return false;
+}
+
+int TRarArchive::CanRead(const TRarEntry& e) const {
+  // RAR 5 keys are checked against the entry's check value first (see Rar5Key).
+  if (!e.Header.Encrypted() || IsRar5Encrypted(e.Header)) return ERAR_SUCCESS;
+  return CanDecryptRar4(e.Header, Keys);
+}
+
+std::unique_ptr<IPackedInput> TRarArchive::EntryInput(const TRarEntry& entry, uint64_t plainLimit,
+                                                      const TRar5Key* rar5Key) {
+  TSourceProvider& sources = *this;
+  return std::make_unique<TEntryInput>(entry, sources, Keys, rar5Key, plainLimit);
 }
 
 int TRarArchive::ProcessFile(int operation, const char* destPath, const char* destName) {
   if (!HaveCurrent) return ERAR_BAD_ARCHIVE;
   HaveCurrent = false;
   size_t solidIndex = SolidCursor - 1;
-  TRarEntry& entry = Solid ? SolidEntries[solidIndex] : Current;
+  TRarEntry& entry = ReadAheadSolid ? SolidEntries[solidIndex] : Current;
   int rc = entry.Status;
-  if (!Solid && entry.Header.SplitAfter()) {
+  if (!ReadAheadSolid && entry.Header.SplitAfter()) {
     // Skipping a split file still walks through its volumes, so reading goes on behind it.
     rc = CollectParts(entry);
     if (rc != ERAR_SUCCESS) Ended = StickyEnd(rc);
   }
-  if (ListOnly || (operation != RAR_TEST && operation != RAR_EXTRACT)) return rc;
+  const TRoute route = Route(entry);
+  if (ListOnly || (operation != RAR_TEST && operation != RAR_EXTRACT)) {
+    if (!ListOnly && route == TRoute::Rar5) KeepForSolidStream(entry);
+    return rc;
+  }
 
   const TRarEntryHeader& h = entry.Header;
-  std::string target;
+  TDestination dest;
   if (operation == RAR_EXTRACT) {
-    target = destName && *destName ? std::string(destName) : JoinInside(destPath ? destPath : "", h.Name);
-    if (target.empty()) {
+    dest = PlanDestination(destPath, destName, h.Name);
+    if (dest.Empty()) {
+      if (route == TRoute::Rar5) KeepForSolidStream(entry);
       LastOutputError = EINVAL;
       return ERAR_ECREATE;
     }
   }
-  const TRoute route = Route(entry);
   if (route == TRoute::Folder) {
     if (operation == RAR_EXTRACT) {
-      if (!MakeFolders(target)) {
-        LastOutputError = errno;
+      if (int error = MakeFolder(dest, h)) {
+        LastOutputError = error;
         return ERAR_ECREATE;
       }
-      ApplyTimeAndAttributes(target, h, true);
     }
     return rc;
   }
-  if (rc != ERAR_SUCCESS) return rc;
-  if (route == TRoute::Unsupported) return ERAR_UNKNOWN_FORMAT;
-  if (route == TRoute::Encrypted) {
-    // The entry stays current, so that the caller may try again with another password.
-    HaveCurrent = true;
-    return Keys.HasPassword() ? ERAR_BAD_DATA : ERAR_MISSING_PASSWORD;
+  if (rc != ERAR_SUCCESS) {
+    if (route == TRoute::Rar5) KeepForSolidStream(entry);
+    return rc;
   }
-  std::string tempFolder = operation == RAR_EXTRACT ? FolderOf(target) : TempFolder();
-  return Unpack(entry, route, solidIndex, operation, target, tempFolder);
+  if (route == TRoute::Unsupported) return ERAR_UNKNOWN_FORMAT;
+  if (int can = CanRead(entry)) {
+    // The entry stays current, so that the caller may set a password and try again.
+    if (can == ERAR_MISSING_PASSWORD) HaveCurrent = true;
+    return can;
+  }
+  if (route == TRoute::Redirect) return Redirect(entry, operation, dest);
+  if (IsRar5Encrypted(h)) {
+    const TRar5Key* key = nullptr;
+    if (int refused = Rar5Key(h, key)) {
+      // Without the right password the entry stays current for another try, and is still
+      // kept for the solid entries after it when the caller moves on.
+      HaveCurrent = refused == ERAR_MISSING_PASSWORD || refused == ERAR_BAD_PASSWORD;
+      if (!HaveCurrent && route == TRoute::Rar5) KeepForSolidStream(entry);
+      return refused;
+    }
+  }
+  if (route == TRoute::Rar5) {
+    if (entry.Header.Solid()) CatchUpSolidStream();
+    else Rar5Behind.clear();
+  }
+  std::string tempFolder = operation == RAR_EXTRACT ? dest.Root : TempFolder();
+  rc = Unpack(entry, route, solidIndex, operation, dest, tempFolder);
+  // Without a check value a wrong password shows only when the data's checksum fails; the
+  // caller may try another, unless the entry's solid stream has already moved past it.
+  if (rc == ERAR_BAD_DATA && h.Encrypted() && !(route == TRoute::Rar5 && h.Solid())) HaveCurrent = true;
+  return rc;
 }
 
-int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation,
-                        const std::string& target, const std::string& tempFolder) {
+void TRarArchive::KeepForSolidStream(const TRarEntry& entry) {
+  // An entry that is not solid starts a stream of its own: what came before is not needed.
+  if (!entry.Header.Solid()) Rar5Behind.clear();
+  Rar5Behind.push_back(entry);
+}
+
+void TRarArchive::CatchUpSolidStream() {
+  std::vector<TRarEntry> behind = std::move(Rar5Behind);
+  Rar5Behind.clear();
+  // Results do not matter here: after a failure the decoder refuses the solid entries that follow.
+  for (const TRarEntry& e : behind) {
+    TNullSink sink;
+    Decode(e, TRoute::Rar5, 0, sink, TempFolder());
+  }
+}
+
+int TRarArchive::Rar5Key(const TRarEntryHeader& h, const TRar5Key*& key) {
+  key = nullptr;
+  // A damaged record has no IV and salt to go by; another version is another cipher.
+  if (h.Crypt.Version != 0) return ERAR_UNKNOWN_FORMAT;
+  if (!Keys.HasPassword()) return ERAR_MISSING_PASSWORD;
+  key = Keys.Rar5(h.Crypt.Salt.data(), h.Crypt.KdfCount);
+  if (!key) return ERAR_BAD_DATA;
+  return h.Crypt.HasPasswordCheck() ? CheckRar5Password(*key, h.Crypt.Check.data()) : ERAR_SUCCESS;
+}
+
+bool TRarArchive::HashMatches(const TRarHasher& hasher, const TRarEntry& e) {
+  const TRarEntryHeader& h = e.Header;
+  const TRar5Key* key = nullptr;
+  // Keyed checksums: the stored value is the keyed form of the data's hash.
+  if (IsRar5Encrypted(h) && h.Crypt.TweakedChecksums() && Rar5Key(h, key) == ERAR_SUCCESS) {
+    if (hasher.Type() == RarHashCrc32) return Rar5TweakCrc32(hasher.Crc(), *key) == e.WholeCrc;
+    if (hasher.Type() == RarHashBlake2) {
+      std::array<uint8_t, 32> tweaked{};
+      Rar5TweakBlake2sp(hasher.Blake2().data(), *key, tweaked.data());
+      return tweaked == e.WholeHash;
+    }
+  }
+  return hasher.Matches(e.WholeCrc, e.WholeHash);
+}
+
+TRar5Unpacker& TRarArchive::Unpacker5() {
+  if (!Rar5Decoder) Rar5Decoder = std::make_unique<TRar5Unpacker>();
+  return *Rar5Decoder;
+}
+
+void TRarArchive::Remember(const TRarEntry& entry, int operation, const TDestination& dest, bool whole) {
+  const std::string key = EntryKey(entry.Header.Name);
+  Extracted.erase(key);
+  Tested.erase(key);
+  if (!whole) return;
+  if (operation == RAR_EXTRACT) Extracted[key] = dest;
+  else Tested.insert(key);
+}
+
+int TRarArchive::Redirect(const TRarEntry& entry, int operation, const TDestination& dest) {
+  const TRarEntryHeader& h = entry.Header;
+  if (h.RedirType == RarRedirHardLink || h.RedirType == RarRedirFileCopy) {
+    const std::string source = EntryKey(h.RedirTarget);
+    if (operation == RAR_TEST) return Tested.count(source) || Extracted.count(source) ? ERAR_SUCCESS : ERAR_EREFERENCE;
+    return CopyOfExtracted(entry, dest);
+  }
+  // A link has no data to test.
+  if (operation == RAR_TEST) return ERAR_SUCCESS;
+  if (h.RedirType == RarRedirUnixSymlink) return MakeSymlink(dest, h.RedirTarget, h, LastOutputError);
+  // Junctions and Windows links name places of the machine that made them.
+  return ERAR_SKIPPED_LINK;
+}
+
+int TRarArchive::CopyOfExtracted(const TRarEntry& entry, const TDestination& dest) {
+  const TRarEntryHeader& h = entry.Header;
+  const auto found = Extracted.find(EntryKey(h.RedirTarget));
+  // Only a file this handle wrote is copied: never one that was there before, or outside.
+  const int in = found == Extracted.end() ? -1 : OpenExtracted(found->second);
+  if (in < 0) return ERAR_EREFERENCE;
+  struct TClose {
+    int Fd;
+    ~TClose() { ::close(Fd); }
+  } closeIn{in};
   TOutputFile out;
-  if (operation == RAR_EXTRACT) {
-    if (int rc = out.Create(target)) {
-      LastOutputError = out.Error();
+  if (int rc = out.Create(dest)) {
+    LastOutputError = out.Error();
+    return rc;
+  }
+  // The copy's header records no checksum of its own; its source passed its check.
+  TEntrySink sink(ProcessDataProc, &out, RarHashNone);
+  std::vector<uint8_t> buffer(UnpackChunk);
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ERAR_EREAD;
+    if (n == 0) break;
+    if (int rc = sink.Write(buffer.data(), size_t(n))) {
+      if (rc == ERAR_EWRITE) LastOutputError = out.Error();
       return rc;
     }
   }
-  TEntrySink sink(ProcessDataProc, operation == RAR_EXTRACT ? &out : nullptr);
+  // The source was replaced since (another entry of the same name): not the file the copy is of.
+  if (!h.UnpSizeUnknown && sink.Count != h.UnpSize) return ERAR_BAD_DATA;
+  if (int rc = out.Finish(h)) {
+    LastOutputError = out.Error();
+    return rc;
+  }
+  Remember(entry, RAR_EXTRACT, dest, true);
+  return ERAR_SUCCESS;
+}
+
+int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation,
+                        const TDestination& dest, const std::string& tempFolder) {
+  const TRarEntryHeader& h = entry.Header;
+  const bool extract = operation == RAR_EXTRACT;
+  // A RAR 1.5-4.x link from Unix holds its target as data, which becomes a link, not a file.
+  const bool link = extract && IsUnixLinkEntry(h);
+  TOutputFile out;
+  if (extract && !link) {
+    if (int rc = out.Create(dest)) {
+      LastOutputError = out.Error();
+      // Still needed by the solid entries after it.
+      if (route == TRoute::Rar5) KeepForSolidStream(entry);
+      return rc;
+    }
+  }
+  TEntrySink sink(ProcessDataProc, extract && !link ? &out : nullptr, entry.WholeHashType);
+  sink.KeepGoing = route == TRoute::Rar5 && (Volume->Reader.MainFlags() & RarMainSolid);
+  if (link) sink.KeepLimit = MaxLinkTarget;
   int rc = Decode(entry, route, solidIndex, sink, tempFolder);
-  if (rc == ERAR_SUCCESS && sink.Count != entry.Header.UnpSize) rc = ERAR_BAD_DATA;
-  if (rc == ERAR_SUCCESS && operation == RAR_EXTRACT) rc = out.Finish(entry.Header);
+  if (rc == ERAR_SUCCESS && sink.WriteError) rc = sink.WriteError;
+  if (rc == ERAR_SUCCESS && !h.UnpSizeUnknown && sink.Count != h.UnpSize) rc = ERAR_BAD_DATA;
+  const bool hashOk = rc == ERAR_SUCCESS && HashMatches(sink.Hasher, entry);
+  // What a wrong password gives is garbage of the right length: it is never kept as a file.
+  if (rc == ERAR_SUCCESS && h.Encrypted() && !hashOk) rc = ERAR_BAD_DATA;
+  if (link && rc == ERAR_SUCCESS) {
+    // A damaged target is never made into a link.
+    if (!hashOk) return ERAR_BAD_DATA;
+    return sink.KeptTooMuch ? ERAR_SKIPPED_LINK : MakeSymlink(dest, sink.Kept, h, LastOutputError);
+  }
+  if (rc == ERAR_SUCCESS && extract) rc = out.Finish(h);
   if (rc == ERAR_EWRITE || rc == ERAR_ECLOSE) LastOutputError = out.Error() ? out.Error() : errno;
+  Remember(entry, operation, dest, rc == ERAR_SUCCESS && hashOk);
   if (rc != ERAR_SUCCESS) return rc;  // a partial file goes with `out`
-  // A complete file whose CRC fails is kept: it is all the archive has, and the caller is told.
-  return sink.Crc == entry.WholeCrc ? ERAR_SUCCESS : ERAR_BAD_DATA;
+  // A complete file whose check fails is kept: it is all the archive has, and the caller is told.
+  return hashOk ? ERAR_SUCCESS : ERAR_BAD_DATA;
 }
 
 int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex, IUnpackSink& sink,
@@ -305,44 +551,74 @@ int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex,
   const TRarEntryHeader& h = entry.Header;
   switch (route) {
     case TRoute::Copy: {
-      TPartsInput input(entry.Parts, *this);
-      return CopyStored(input, h.UnpSize, sink);
+      const TRar5Key* key = nullptr;
+      if (IsRar5Encrypted(h))
+        if (int rc = Rar5Key(h, key)) return rc;
+      // Stored data of a size not known in advance is what the parts hold. Decrypted, it is
+      // padded to the cipher's block: exactly the file is taken (with the size unknown, the
+      // ciphertext bounds it).
+      const uint64_t size = h.UnpSizeUnknown ? entry.PackedTotal() : h.UnpSize;
+      std::unique_ptr<IPackedInput> input = EntryInput(entry, size, key);
+      return CopyStored(*input, size, sink);
     }
     case TRoute::Unarr: {
       // A big entry of a plain archive file is read where it lies: copying it first would double
-      // the reading for nothing. Volumes, stubs and old commented headers take the image.
+      // the reading for nothing. Volumes, stubs, old commented headers and encrypted data take
+      // the image.
       if (!InMemory && entry.Parts.size() == 1 && h.PackSize > TUnarrSession::MemoryLimit && FirstMarkerAtStart &&
-          !(Volume->Reader.MainFlags() & RarMainVolume) && !(h.Flags & RarFileComment) &&
+          !(Volume->Reader.MainFlags() & RarMainVolume) && !(h.Flags & (RarFileComment | RarFileEncrypted)) &&
           entry.VolumeName == FirstVolumePath) {
         TUnarrSession direct;
         int rc = direct.ExtractInPlace(entry.VolumeName, h.HeaderPos, h.UnpSize, sink);
         if (rc != TUnarrSession::NotInPlace) return rc;
       }
       TUnarrSession session;
-      if (int rc = session.Build({&entry}, false, *this, tempFolder)) return rc;
+      if (int rc = session.Build({&entry}, false, ImageInputs(), tempFolder)) return rc;
       return session.Extract(0, sink);
     }
     case TRoute::UnarrSolid: return DecodeSolid(solidIndex, sink, tempFolder);
+    case TRoute::Rar5: {
+      const TRar5Key* key = nullptr;
+      if (IsRar5Encrypted(h))
+        if (int rc = Rar5Key(h, key)) return rc;
+      // The decoder stops at the unpacked size by itself, before the padding.
+      std::unique_ptr<IPackedInput> input = EntryInput(entry, TRarDecryptInput::NoLimit, key);
+      return Unpacker5().Unpack(h, *input, sink);
+    }
     default: return ERAR_UNKNOWN_FORMAT;
   }
 }
 
+TUnarrSession::TEntryInputs TRarArchive::ImageInputs() {
+  // The image holds what the decoder reads: decrypted data keeps its padding, as the packed
+  // size in the image's header counts it.
+  return [this](const TRarEntry& e) { return EntryInput(e, TRarDecryptInput::NoLimit); };
+}
+
 int TRarArchive::DecodeSolid(size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder) {
+  // The image is made again when a password came (or changed) since, when entries were added
+  // by headers a password opened later, or for an entry tried again.
+  long image = solidIndex < SolidImageIndex.size() ? SolidImageIndex[solidIndex] : -1;
+  if (SolidSession && (SolidKeyGeneration != Keys.Generation() || SolidImageIndex.size() != SolidEntries.size() ||
+                       (image >= 0 && !SolidSession->CanExtract(size_t(image)))))
+    SolidSession.reset();
   if (!SolidSession) {
     std::vector<const TRarEntry*> decodable;
     SolidImageIndex.assign(SolidEntries.size(), -1);
     for (size_t i = 0; i < SolidEntries.size(); ++i) {
-      if (SolidEntries[i].Status != ERAR_SUCCESS || Route(SolidEntries[i]) != TRoute::UnarrSolid) continue;
+      const TRarEntry& e = SolidEntries[i];
+      if (e.Status != ERAR_SUCCESS || Route(e) != TRoute::UnarrSolid || CanRead(e) != ERAR_SUCCESS) continue;
       SolidImageIndex[i] = long(decodable.size());
-      decodable.push_back(&SolidEntries[i]);
+      decodable.push_back(&e);
     }
     SolidSession = std::make_unique<TUnarrSession>();
-    if (int rc = SolidSession->Build(decodable, true, *this, tempFolder)) {
+    SolidKeyGeneration = Keys.Generation();
+    if (int rc = SolidSession->Build(decodable, true, ImageInputs(), tempFolder)) {
       SolidSession.reset();
       return rc;
     }
+    image = SolidImageIndex[solidIndex];
   }
-  long image = SolidImageIndex[solidIndex];
   int rc = image < 0 ? ERAR_BAD_DATA : SolidSession->Extract(size_t(image), sink);
   // After a failure mid-entry the decoder is out of step; the next entry starts a fresh pass.
   if (rc != ERAR_SUCCESS) SolidSession.reset();

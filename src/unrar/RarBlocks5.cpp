@@ -1,160 +1,121 @@
-// RAR 5 headers, read far enough to list entries: they report unpack version 50 and are never
-// unpacked here.
+// RAR 5 blocks of one volume: each header read whole, CRC-checked and parsed (Rar5Headers);
+// service headers are passed over with their data, as are blocks of unknown types.
 #include <ctime>
 #include <vector>
 
+#include "unrar/Rar5Headers.h"
 #include "unrar/RarBlocks.h"
-#include "unrar/RarCrc.h"
-#include "unrar/RarNames.h"
-
-namespace {
-
-constexpr uint64_t MaxHeader5 = 2u << 20;
-enum : uint64_t { Type5Main = 1, Type5File = 2, Type5Encryption = 4, Type5End = 5 };
-
-// Reads a variable-length integer: 7 bits per byte, low group first.
-bool GetVint(const std::vector<uint8_t>& bytes, size_t& cursor, size_t end, uint64_t& value) {
-  value = 0;
-  for (int shift = 0; shift < 64 && cursor < end; shift += 7) {
-    uint8_t b = bytes[cursor++];
-    value |= uint64_t(b & 0x7F) << shift;
-    if (!(b & 0x80)) return true;
-  }
-  return false;
-}
-
-bool Get32At(const std::vector<uint8_t>& bytes, size_t& cursor, size_t end, uint32_t& value) {
-  if (cursor + 4 > end) return false;
-  value = uint32_t(bytes[cursor]) | uint32_t(bytes[cursor + 1]) << 8 | uint32_t(bytes[cursor + 2]) << 16 |
-          uint32_t(bytes[cursor + 3]) << 24;
-  cursor += 4;
-  return true;
-}
-
-}  // namespace
 
 uint32_t UnixTimeToDos(int64_t unixTime) {
   time_t t = time_t(unixTime);
   struct tm local {};
-  if (!localtime_r(&t, &local) || local.tm_year < 80) return 0;
+  if (!localtime_r(&t, &local) || local.tm_year < 80 || local.tm_year > 207) return 0;
   return uint32_t(local.tm_year - 80) << 25 | uint32_t(local.tm_mon + 1) << 21 | uint32_t(local.tm_mday) << 16 |
          uint32_t(local.tm_hour) << 11 | uint32_t(local.tm_min) << 5 | uint32_t(local.tm_sec / 2);
 }
 
-struct TRarBlockReader::THeader5 {
-  uint64_t Type = 0, Flags = 0, ExtraSize = 0, DataSize = 0;
-  std::vector<uint8_t> Bytes;
-  size_t Cursor = 0;  // first type-specific byte
-  size_t BodyEnd = 0;  // where the extra area begins
-  uint64_t End = 0;    // file position after the header
-  bool CrcOk = true;
-};
-
-bool TRarBlockReader::ReadHeader5(uint64_t at, THeader5& h) {
-  std::vector<uint8_t> probe(14);
-  size_t got = Source.ReadAt(at, probe.data(), probe.size());
-  if (got < 6) return false;
-  size_t cursor = 4;
-  uint64_t headerSize = 0;
-  if (!GetVint(probe, cursor, got, headerSize) || headerSize == 0 || headerSize > MaxHeader5) return false;
-  size_t total = cursor + size_t(headerSize);
-  h.Bytes.resize(total);
-  if (Source.ReadAt(at, h.Bytes.data(), total) != total) return false;
-  uint32_t storedCrc = uint32_t(h.Bytes[0]) | uint32_t(h.Bytes[1]) << 8 | uint32_t(h.Bytes[2]) << 16 |
-                       uint32_t(h.Bytes[3]) << 24;
-  h.CrcOk = RarCrc32(0, h.Bytes.data() + 4, total - 4) == storedCrc;
-  if (!GetVint(h.Bytes, cursor, total, h.Type) || !GetVint(h.Bytes, cursor, total, h.Flags)) return false;
-  if ((h.Flags & 0x01) && !GetVint(h.Bytes, cursor, total, h.ExtraSize)) return false;
-  if ((h.Flags & 0x02) && !GetVint(h.Bytes, cursor, total, h.DataSize)) return false;
-  if (h.ExtraSize > total - cursor) return false;
-  h.Cursor = cursor;
-  h.BodyEnd = total - size_t(h.ExtraSize);
-  h.End = at + total;
-  return true;
+bool TRarBlockReader::ReadHeader5(uint64_t at, std::vector<uint8_t>& bytes) {
+  if (at >= Source.Size()) return false;
+  uint8_t probe[Rar5HeaderProbe];
+  size_t got = Source.ReadAt(at, probe, sizeof probe);
+  size_t total = Rar5HeaderSize(probe, got);
+  // The size is checked against the volume before anything that large is allocated.
+  if (total == 0 || total > Source.Size() - at) return false;
+  bytes.resize(total);
+  return Source.ReadAt(at, bytes.data(), total) == total;
 }
 
 bool TRarBlockReader::TryMainHeader5(uint64_t at) {
-  THeader5 h;
-  if (!ReadHeader5(at, h)) return false;
-  if (h.Type == Type5Encryption) {
+  std::vector<uint8_t> bytes;
+  TRar5Frame f;
+  if (!ReadHeader5(at, bytes) || !ParseRar5Frame(bytes.data(), bytes.size(), f)) return false;
+  // Behind a self-extractor stub, a marker that the stub merely contains is not an archive.
+  if (!f.CrcOk && MarkerAt > 0) return false;
+  MainOk = f.CrcOk;
+  if (f.Type == Rar5HeadCrypt) {
+    if (!ParseRar5Crypt(bytes.data(), f, HeaderCrypt)) return false;
     HeadersEncrypted = true;
     Main = RarMainEncryptedHeaders;
-    Pos = h.End;
+    Pos = at + f.Size;
     return true;
   }
-  if (h.Type != Type5Main) return false;
-  uint64_t archiveFlags = 0;
-  if (!GetVint(h.Bytes, h.Cursor, h.BodyEnd, archiveFlags)) return false;
-  MainOk = h.CrcOk;
-  // Volumes of RAR 5 sets are always named name.partN.rar.
-  Main = uint16_t(((archiveFlags & 0x01) ? RarMainVolume | RarMainNewNaming : 0) |
-                  ((archiveFlags & 0x04) ? RarMainSolid : 0));
-  Pos = h.End + h.DataSize;
+  if (f.Type != Rar5HeadMain || !ParseRar5Main(bytes.data(), f, Main5Info)) return false;
+  Main = MainFlagsOf(Main5Info);
+  uint64_t size = Source.Size();
+  Pos = f.DataSize > size ? size + 1 : at + f.Size + f.DataSize;
   return true;
+}
+
+uint16_t TRarBlockReader::MainFlagsOf(const TRar5Main& m) const {
+  const uint64_t a = m.ArchiveFlags;
+  // Volumes of RAR 5 sets are always named name.partN.rar; the first is the one without a number.
+  return uint16_t(((a & Rar5ArchiveVolume) ? RarMainVolume | RarMainNewNaming : 0) |
+                  ((a & Rar5ArchiveVolume) && m.VolumeNumber == 0 ? RarMainFirstVolume : 0) |
+                  ((a & Rar5ArchiveSolid) ? RarMainSolid : 0) | ((a & Rar5ArchiveLocked) ? RarMainLocked : 0) |
+                  ((a & Rar5ArchiveRecovery) ? RarMainRecovery : 0) | (HeadersEncrypted ? RarMainEncryptedHeaders : 0));
 }
 
 TRarBlock TRarBlockReader::Next5() {
   TRarBlock block;
-  if (HeadersEncrypted) {
+  if (HeadersEncrypted && !(Keys && Keys->CanOpenHeaders())) {
     block.Kind = TRarBlockKind::EncryptedHeaders;
     return block;
   }
   uint64_t size = Source.Size();
   if (Pos >= size) return block;
-  THeader5 h;
   uint64_t at = Pos;
-  if (!ReadHeader5(at, h)) {
-    block.Kind = TRarBlockKind::Broken;
-    return block;
-  }
-  Pos = h.DataSize > size ? size + 1 : h.End + h.DataSize;
-  block.Type = uint8_t(h.Type);
-  if (h.Type == Type5End) {
-    uint64_t endFlags = 0;
-    GetVint(h.Bytes, h.Cursor, h.BodyEnd, endFlags);
-    block.Kind = TRarBlockKind::End;
-    block.EndFlags = (endFlags & 0x01) ? RarEndNextVolume : 0;
-    return block;
-  }
-  if (h.Type == Type5Encryption) {
-    HeadersEncrypted = true;
-    block.Kind = TRarBlockKind::EncryptedHeaders;
-    return block;
-  }
-  if (h.Type != Type5File) {
-    block.Kind = TRarBlockKind::Skipped;
-    return block;
-  }
+  std::vector<uint8_t> bytes;
+  uint64_t stored = 0;
+  TRar5Frame f;
   block.Kind = TRarBlockKind::Broken;
-  uint64_t fileFlags = 0, unpSize = 0, attr = 0, compression = 0, hostOS = 0, nameLength = 0;
-  uint32_t mtime = 0, crc = 0;
-  size_t& c = h.Cursor;
-  if (!GetVint(h.Bytes, c, h.BodyEnd, fileFlags) || !GetVint(h.Bytes, c, h.BodyEnd, unpSize) ||
-      !GetVint(h.Bytes, c, h.BodyEnd, attr))
-    return block;
-  if ((fileFlags & 0x02) && !Get32At(h.Bytes, c, h.BodyEnd, mtime)) return block;
-  if ((fileFlags & 0x04) && !Get32At(h.Bytes, c, h.BodyEnd, crc)) return block;
-  if (!GetVint(h.Bytes, c, h.BodyEnd, compression) || !GetVint(h.Bytes, c, h.BodyEnd, hostOS) ||
-      !GetVint(h.Bytes, c, h.BodyEnd, nameLength) || nameLength > h.BodyEnd - c)
-    return block;
-
-  TRarEntryHeader& e = block.Entry;
-  e.HeaderPos = at;
-  e.DataPos = h.End;
-  e.PackSize = h.DataSize;
-  e.UnpSize = (fileFlags & 0x08) ? 0 : unpSize;
-  e.Flags = uint16_t(((fileFlags & 0x01) ? RarFileDirectoryMask : 0) | ((h.Flags & 0x08) ? RarFileSplitBefore : 0) |
-                     ((h.Flags & 0x10) ? RarFileSplitAfter : 0));
-  e.HostOS = hostOS == 1 ? 3 : 2;
-  e.FileCRC = crc;
-  e.HashType = (fileFlags & 0x04) ? 1 : 0;  // RAR_HASH_CRC32 or none
-  e.FileTime = (fileFlags & 0x02) ? UnixTimeToDos(mtime) : 0;
-  e.UnpVer = RarVersion5;
-  e.Method = uint8_t(RarMethodStore + ((compression >> 7) & 7));
-  e.Attr = uint32_t(attr);
-  std::string name(reinterpret_cast<const char*>(&h.Bytes[c]), size_t(nameLength));
-  e.Name = NormalizeRarName(IsValidUtf8(name) ? name : Cp437ToUtf8(name));
-  e.HeaderCrcOk = h.CrcOk;
-  block.Kind = TRarBlockKind::File;
-  return block;
+  if (HeadersEncrypted) {
+    // The keys check the CRC themselves: a failure there is a wrong password as much as damage.
+    if (!Keys->OpenHeader5(Source, at, HeaderCrypt, bytes, stored, block.Kind)) return block;
+    block.Kind = TRarBlockKind::Broken;
+  } else {
+    if (!ReadHeader5(at, bytes)) return block;
+    stored = bytes.size();
+  }
+  if (!ParseRar5Frame(bytes.data(), bytes.size(), f)) return block;
+  uint64_t dataPos = at + stored;
+  // Sizes near 2^64 would wrap; such a block simply runs past the end of the volume.
+  Pos = f.DataSize > size ? size + 1 : dataPos + f.DataSize;
+  block.Type = uint8_t(f.Type > 0xFF ? 0xFF : f.Type);
+  block.Entry.HeaderCrcOk = f.CrcOk;
+  switch (f.Type) {
+    case Rar5HeadEnd: {
+      uint64_t endFlags = 0;
+      if (!ParseRar5End(bytes.data(), f, endFlags)) return block;
+      block.Kind = TRarBlockKind::End;
+      block.EndFlags = (endFlags & 0x01) ? RarEndNextVolume : 0;
+      return block;
+    }
+    case Rar5HeadCrypt:
+      // Inside the encrypted headers a second one means nothing more.
+      if (HeadersEncrypted) {
+        block.Kind = TRarBlockKind::Skipped;
+        return block;
+      }
+      ParseRar5Crypt(bytes.data(), f, HeaderCrypt);
+      HeadersEncrypted = true;
+      Main |= RarMainEncryptedHeaders;
+      block.Kind = Keys && Keys->CanOpenHeaders() ? TRarBlockKind::Skipped : TRarBlockKind::EncryptedHeaders;
+      return block;
+    case Rar5HeadMain:
+      // The main header of an archive whose headers are encrypted comes after the encryption
+      // header, encrypted: only then are the volume and solid flags known.
+      if (HeadersEncrypted && ParseRar5Main(bytes.data(), f, Main5Info)) Main = MainFlagsOf(Main5Info);
+      block.Kind = TRarBlockKind::Skipped;
+      return block;
+    case Rar5HeadFile:
+    case Rar5HeadService:
+      if (!ParseRar5File(bytes.data(), f, block.Entry)) return block;
+      block.Entry.HeaderPos = at;
+      block.Entry.DataPos = dataPos;
+      block.Kind = f.Type == Rar5HeadFile ? TRarBlockKind::File : TRarBlockKind::Skipped;
+      return block;
+    default:
+      block.Kind = TRarBlockKind::Skipped;
+      return block;
+  }
 }

@@ -280,6 +280,7 @@ void TRarKeyCache::SetPassword(const char* utf8) {
   if (next.Size == Password.Size && std::memcmp(next.Bytes.data(), Password.Bytes.data(), next.Size) == 0) return;
   Forget();
   Password = next;
+  ++PasswordGeneration;
 }
 
 const TRar3Key& TRarKeyCache::Rar3(const uint8_t* salt) {
@@ -436,6 +437,25 @@ void TRar15Input::DecryptBlocks(uint8_t* data, size_t size) {
   WipeSecret(k, sizeof k);
 }
 
+int CanDecryptRar4(const TRarEntryHeader& header, const TRarKeyCache& keys) {
+  switch (RarCipherForVersion(header.UnpVer)) {
+    case TRarCipher::Rar15:
+    case TRarCipher::Rar29Aes: return keys.HasPassword() ? ERAR_SUCCESS : ERAR_MISSING_PASSWORD;
+    default: return ERAR_UNKNOWN_FORMAT;
+  }
+}
+
+std::unique_ptr<IPackedInput> MakeRar4DecryptStage(IPackedInput& below, const TRarEntryHeader& header, TRarKeyCache& keys,
+                                                   uint64_t plainLimit) {
+  if (CanDecryptRar4(header, keys) != ERAR_SUCCESS) return nullptr;
+  if (RarCipherForVersion(header.UnpVer) == TRarCipher::Rar15) {
+    TRar15Key key;
+    SetupRar15Key(keys.PasswordText(), key);
+    return std::make_unique<TRar15Input>(below, key, plainLimit);
+  }
+  return std::make_unique<TAesCbcInput>(below, keys.Rar3(header.Salt ? header.Salt->data() : nullptr), plainLimit);
+}
+
 // --- RAR 5 headers ---
 
 namespace {
@@ -509,5 +529,45 @@ bool TRarKeyCache::OpenHeader4(TByteSource& source, uint64_t pos, std::vector<ui
     ProveHeaderKey(salt, key);
   }
   stored = sizeof salt + padded;
+  return true;
+}
+
+bool TRarKeyCache::OpenHeader5(TByteSource& source, uint64_t pos, const TRar5Crypt& crypt, std::vector<uint8_t>& header,
+                               uint64_t& stored, TRarBlockKind& failure) {
+  failure = TRarBlockKind::Broken;
+  const unsigned lg2Count = crypt.KdfCount;
+  const TRar5Key* proven = nullptr;
+  for (const auto& slot : HeaderSlots5)
+    if (slot->Lg2Count == lg2Count && std::memcmp(slot->Salt.data(), crypt.Salt.data(), Rar5SaltSize) == 0)
+      proven = &slot->Key;
+  if (!proven && !HasPassword()) {
+    failure = TRarBlockKind::EncryptedHeaders;
+    return false;
+  }
+  // A version this library does not know, or more rounds than the format allows: damage.
+  if (crypt.Version != 0) return false;
+  const TRar5Key* key = proven ? proven : Rar5(crypt.Salt.data(), lg2Count);
+  if (!key) return false;
+  if (!proven && crypt.HasPasswordCheck() && CheckRar5Password(*key, crypt.Check.data()) != ERAR_SUCCESS) {
+    failure = TRarBlockKind::BadPassword;
+    return false;
+  }
+  if (ReadRar5EncryptedHeader(source, pos, *key, header, stored) != ERAR_SUCCESS) {
+    if (!proven) failure = TRarBlockKind::WrongPassword;
+    return false;
+  }
+  const uint32_t crc = uint32_t(header[0]) | uint32_t(header[1]) << 8 | uint32_t(header[2]) << 16 |
+                       uint32_t(header[3]) << 24;
+  if (RarCrc32(0, header.data() + 4, header.size() - 4) != crc) {
+    if (!proven) failure = TRarBlockKind::WrongPassword;
+    return false;
+  }
+  if (!proven) {
+    auto slot = std::make_unique<TRar5Slot>();
+    slot->Salt = crypt.Salt;
+    slot->Lg2Count = lg2Count;
+    slot->Key = *key;
+    if (HeaderSlots5.size() < Capacity) HeaderSlots5.push_back(std::move(slot));
+  }
   return true;
 }

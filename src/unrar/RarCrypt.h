@@ -128,12 +128,18 @@ class TRarKeyCache : public IHeaderKeys {
   // that opened them, in every volume. Null when no key for this salt has proved itself.
   const TRar3Key* ProvenHeaderKey(const uint8_t salt[RarSaltSize]) const;
   void ProveHeaderKey(const uint8_t salt[RarSaltSize], const TRar3Key& key);
-  bool CanOpenHeaders() const override { return HasPassword() || !HeaderSlots.empty(); }
+  bool CanOpenHeaders() const override { return HasPassword() || !HeaderSlots.empty() || !HeaderSlots5.empty(); }
   bool OpenHeader4(TByteSource& source, uint64_t pos, std::vector<uint8_t>& header, uint64_t& stored,
                    TRarBlockKind& failure) override;
+  // RAR 5 header keys that opened a header stay too, as the RAR 4 ones do.
+  bool OpenHeader5(TByteSource& source, uint64_t pos, const TRar5Crypt& crypt, std::vector<uint8_t>& header,
+                   uint64_t& stored, TRarBlockKind& failure) override;
 
   // How many slow derivations ran since the cache was made (tests count them).
   size_t Derivations() const { return DerivationCount; }
+  // Changes whenever another password is set, so that what was decrypted with the old one
+  // can be told apart.
+  size_t Generation() const { return PasswordGeneration; }
 
   static constexpr size_t Capacity = 32;
 
@@ -146,8 +152,10 @@ class TRarKeyCache : public IHeaderKeys {
   std::vector<std::unique_ptr<TRar3Slot>> Rar3Slots;
   std::vector<std::unique_ptr<TRar5Slot>> Rar5Slots;
   std::vector<std::unique_ptr<TRar3Slot>> HeaderSlots;
+  std::vector<std::unique_ptr<TRar5Slot>> HeaderSlots5;
   size_t Rar3Next = 0, Rar5Next = 0, HeaderNext = 0;  // the slot replaced next once one is full
   size_t DerivationCount = 0;
+  size_t PasswordGeneration = 0;
 };
 
 // AES-CBC decryption over a buffer, chaining from call to call; keys of 16 or 32 bytes.
@@ -223,6 +231,17 @@ class TRar15Input : public TRarDecryptInput {
  private:
   TRar15Key Key;
 };
+
+// Whether the data of an encrypted RAR 1.5-4.x entry can be decrypted: 0, 22
+// (ERAR_MISSING_PASSWORD) without a password, 14 (ERAR_UNKNOWN_FORMAT) for a cipher that is not
+// supported here (RAR 1.3 and RAR 2.0).
+int CanDecryptRar4(const TRarEntryHeader& header, const TRarKeyCache& keys);
+
+// The decrypting stage of an encrypted RAR 1.5-4.x entry over its packed bytes, keyed from the
+// cache; null when CanDecryptRar4 says it cannot be. Stored entries pass their unpacked size as
+// plainLimit (see TRarDecryptInput).
+std::unique_ptr<IPackedInput> MakeRar4DecryptStage(IPackedInput& below, const TRarEntryHeader& header, TRarKeyCache& keys,
+                                                   uint64_t plainLimit);
 
 // The RAR 5 header decryption: at `at` lie a 16-byte IV and then the header (CRC32, HEADER_SIZE,
 // the rest) encrypted and padded to 16 bytes. Fills `header` with the plain header exactly as an

@@ -134,7 +134,8 @@ class TImageWriter {
   int Fd;
 };
 
-int WriteImage(TImageWriter& out, const std::vector<const TRarEntry*>& entries, bool solid, TSourceProvider& sources) {
+int WriteImage(TImageWriter& out, const std::vector<const TRarEntry*>& entries, bool solid,
+               const TUnarrSession::TEntryInputs& inputs) {
   std::vector<uint8_t> head = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
   size_t mainStart = head.size();
   BeginBlock(head, 0x73, solid ? RarMainSolid : 0);
@@ -146,13 +147,17 @@ int WriteImage(TImageWriter& out, const std::vector<const TRarEntry*>& entries, 
     std::vector<uint8_t> header;
     AppendFileHeader(header, *entries[i], i);
     if (!out.Put(header.data(), header.size())) return ERAR_EWRITE;
-    TPartsInput input(entries[i]->Parts, sources);
+    std::unique_ptr<IPackedInput> input = inputs(*entries[i]);
+    uint64_t written = 0;
     for (;;) {
       size_t got = 0;
-      if (int rc = input.Read(buffer.data(), buffer.size(), got)) return rc;
+      if (int rc = input->Read(buffer.data(), buffer.size(), got)) return rc;
       if (got == 0) break;
       if (!out.Put(buffer.data(), got)) return ERAR_EWRITE;
+      written += got;
     }
+    // Fewer bytes than the header says would make libunarr read the next header from the data.
+    if (written != entries[i]->PackedTotal()) return ERAR_BAD_DATA;
   }
   std::vector<uint8_t> end;
   BeginBlock(end, 0x7B, 0x4000);
@@ -167,7 +172,7 @@ TUnarrSession::~TUnarrSession() {
   if (Stream) ar_close(Stream);
 }
 
-int TUnarrSession::Build(const std::vector<const TRarEntry*>& entries, bool solid, TSourceProvider& sources,
+int TUnarrSession::Build(const std::vector<const TRarEntry*>& entries, bool solid, const TEntryInputs& inputs,
                          const std::string& tempFolder) {
   QuietUnarrDiagnostics();
   uint64_t total = 64;
@@ -175,7 +180,7 @@ int TUnarrSession::Build(const std::vector<const TRarEntry*>& entries, bool soli
   if (total <= MemoryLimit) {
     Memory.reserve(size_t(total));
     TImageWriter out(&Memory, -1);
-    if (int rc = WriteImage(out, entries, solid, sources)) return rc;
+    if (int rc = WriteImage(out, entries, solid, inputs)) return rc;
     Stream = ar_open_memory(Memory.data(), Memory.size());
   } else {
     std::string pattern = (tempFolder.empty() ? std::string(".") : tempFolder) + "/.unrar-image-XXXXXX";
@@ -184,7 +189,7 @@ int TUnarrSession::Build(const std::vector<const TRarEntry*>& entries, bool soli
     int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return ERAR_ECREATE;
     TImageWriter out(nullptr, fd);
-    int rc = WriteImage(out, entries, solid, sources);
+    int rc = WriteImage(out, entries, solid, inputs);
     if (::close(fd) != 0 && rc == 0) rc = ERAR_EWRITE;
     if (rc == 0) Stream = ar_open_file(name.data());
     // Unlinked at once: the open stream keeps the data, and nothing is left behind on any path.

@@ -1,10 +1,13 @@
 // Unpacking: stored data is copied by the layer itself; compressed data goes to libunarr as a
-// plain single-volume archive rebuilt from the entry's parts (in memory up to a bound, else in a
-// temporary file that is unlinked as soon as libunarr holds it open). Either way the packed
-// bytes are pulled through an IPackedInput over the entry's parts.
+// plain single-volume archive rebuilt from the entry's packed bytes (in memory up to a bound,
+// else in a temporary file that is unlinked as soon as libunarr holds it open). Either way the
+// packed bytes are pulled through an IPackedInput: over the entry's parts, with a decrypting
+// stage on top for an encrypted entry.
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,7 +27,10 @@ struct TRarEntry {
   TRarEntryHeader Header;
   std::string VolumeName;  // the volume its header was read from
   std::vector<TDataPart> Parts;
-  uint32_t WholeCrc = 0;  // the last part carries the whole file's CRC
+  // The last part carries the whole file's CRC-32 or BLAKE2sp.
+  uint32_t WholeCrc = 0;
+  uint8_t WholeHashType = RarHashCrc32;
+  std::array<uint8_t, 32> WholeHash{};
   int Status = 0;         // non-zero when its parts could not all be reached
   bool Collected = false;  // the parts in later volumes have been gathered
   uint64_t PackedTotal() const;
@@ -75,11 +81,16 @@ class TUnarrSession {
   TUnarrSession& operator=(const TUnarrSession&) = delete;
   ~TUnarrSession();
 
+  // Gives the packed bytes of an entry as the decoder is to take them (decrypted, for an
+  // encrypted one); there must be as many as its parts hold.
+  using TEntryInputs = std::function<std::unique_ptr<IPackedInput>(const TRarEntry&)>;
   // tempFolder takes the image when it is too big for memory. 0 or an ERAR_ code.
-  int Build(const std::vector<const TRarEntry*>& entries, bool solid, TSourceProvider& sources,
+  int Build(const std::vector<const TRarEntry*>& entries, bool solid, const TEntryInputs& inputs,
             const std::string& tempFolder);
   // Unpacks image entry `index` into sink; earlier entries not yet passed are unpacked and dropped.
   int Extract(size_t index, IUnpackSink& sink);
+  // Extract can still reach image entry `index`: the session is open and not past it.
+  bool CanExtract(size_t index) const { return Archive && index >= NextIndex; }
   // A whole entry of a plain archive file, read in place from its header at headerPos without
   // any copy. NotInPlace when libunarr will not take the file that way (nothing was unpacked).
   static constexpr int NotInPlace = -1;

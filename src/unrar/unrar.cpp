@@ -1,5 +1,7 @@
 // The entry points of the C ABI. No exception crosses the C boundary.
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -63,10 +65,27 @@ void FillCommon(TRecord& r, const TRarEntryHeader& h) {
   r.CmtState = 0;
 }
 
-// The DOS time (local) as a Windows file time: 100 ns units since 1601.
+constexpr int64_t WindowsEpochSeconds = 11644473600;
+
+// A Windows file time: 100 ns units since 1601; 0 for none or one before 1601.
+uint64_t FileTimeOf(int64_t seconds, uint32_t nanoseconds) {
+  if (seconds < -WindowsEpochSeconds) return 0;
+  return uint64_t(seconds + WindowsEpochSeconds) * 10000000ull + nanoseconds / 100;
+}
+
+uint64_t FileTimeOf(const TRarTime& t) { return t.Present ? FileTimeOf(t.Seconds, t.Nanoseconds) : 0; }
+
+// The DOS time (local) as a Windows file time.
 uint64_t FileTimeOfDos(uint32_t dos) {
   const int64_t when = DosTimeToUnix(dos);
-  return when < 0 ? 0 : (uint64_t(when) + 11644473600ull) * 10000000ull;
+  return when < 0 ? 0 : FileTimeOf(when, 0);
+}
+
+// What a caller may check of the data itself (unrar.h, "Checks").
+unsigned ReportedHashType(const TRarEntryHeader& h) {
+  if (h.IsDirectory() || h.RedirType != RarRedirNone) return RAR_HASH_NONE;
+  if (h.HashType == RarHashCrc32 && h.Encrypted() && h.Crypt.TweakedChecksums()) return RAR_HASH_NONE;
+  return h.HashType;
 }
 
 void FillEx(RARHeaderDataEx& r, const TRarEntryHeader& h, const std::string& volume) {
@@ -77,17 +96,25 @@ void FillEx(RARHeaderDataEx& r, const TRarEntryHeader& h, const std::string& vol
   FillCommon(r, h);
   r.PackSizeHigh = unsigned(h.PackSize >> 32);
   r.UnpSizeHigh = unsigned(h.UnpSize >> 32);
+  if (h.IsDirectory()) r.DictSize = 0;
   // RAR 1.5-4.x keep the dictionary size in the file flags: 64 KiB shifted by bits 5 to 7.
-  r.DictSize = h.UnpVer < RarVersion5 && !h.IsDirectory() ? 64u << ((h.Flags >> 5) & 7) : 0;
-  r.HashType = h.IsDirectory() ? RAR_HASH_NONE : h.HashType;
-  std::memcpy(r.Hash, h.Hash, sizeof r.Hash);
-  // Links are written as plain files, never reported as redirections.
-  r.RedirType = 0;
-  r.DirTarget = 0;
-  uint64_t mtime = FileTimeOfDos(h.FileTime);
+  else if (h.UnpVer < RarVersion5) r.DictSize = 64u << ((h.Flags >> 5) & 7);
+  else r.DictSize = unsigned(std::min<uint64_t>(h.DictSize >> 10, UINT_MAX));
+  r.HashType = ReportedHashType(h);
+  std::memcpy(r.Hash, h.Hash.data(), sizeof r.Hash);
+  const bool known = h.RedirType >= RarRedirUnixSymlink && h.RedirType <= RarRedirFileCopy;
+  r.RedirType = h.RedirType;
+  r.DirTarget = known && h.RedirToDirectory ? 1 : 0;
+  // The caller's buffer; left alone without one.
+  if (r.RedirName && r.RedirNameSize > 0) CopyWideField(r.RedirName, r.RedirNameSize, known ? h.RedirTarget : "");
+  const uint64_t mtime = h.MTime.Present ? FileTimeOf(h.MTime) : FileTimeOfDos(h.FileTime);
+  const uint64_t ctime = FileTimeOf(h.CTime), atime = FileTimeOf(h.ATime);
   r.MtimeLow = unsigned(mtime);
   r.MtimeHigh = unsigned(mtime >> 32);
-  r.CtimeLow = r.CtimeHigh = r.AtimeLow = r.AtimeHigh = 0;
+  r.CtimeLow = unsigned(ctime);
+  r.CtimeHigh = unsigned(ctime >> 32);
+  r.AtimeLow = unsigned(atime);
+  r.AtimeHigh = unsigned(atime >> 32);
   std::memset(r.Reserved, 0, sizeof r.Reserved);
 }
 

@@ -19,15 +19,29 @@
  *
  * Volumes are asked for when reading reaches them: inside RARProcessFile for a file that
  * continues in the next volume, inside RARReadHeader for a boundary between files. A solid set
- * is read ahead whole at its first RARReadHeader (so that it is unpacked in one pass), and its
- * volume callbacks all come then.
+ * of RAR 1.5-4.x is read ahead whole at its first RARReadHeader (so that it is unpacked in one
+ * pass), and its volume callbacks all come then. A RAR 5 solid set is read as it goes: entries
+ * the caller skips are unpacked (into nothing) when a later one needs them, so any of them may
+ * be skipped; after one of them failed, the later ones of its solid stream fail too (12).
  *
- * After a failed attempt on an encrypted entry (22, or 12 with a password set) the same entry
- * may be processed again, after RARSetPassword, until RARReadHeader moves on.
+ * Encrypted data (RAR 1.5 and RAR 2.9-4.x ciphers) is decrypted as it is read, with the
+ * password set through RARSetPassword. Without a password RARProcessFile answers 22; with a
+ * wrong one 12, once the data's CRC fails (these formats cannot tell sooner), and nothing is
+ * left of the file. An entry whose cipher is not supported (RAR 2.0's, unpack versions 20 and
+ * 26) answers 14 whatever the password. After a failed attempt on an encrypted entry (22, or
+ * 12 with a password set) the same entry may be processed again, after RARSetPassword, until
+ * RARReadHeader moves on.
  *
  * An archive whose headers are encrypted needs RARSetPassword before its first RARReadHeader.
- * Without a password, or with one that does not open the headers, RARReadHeader answers 22 and
- * reports nothing; to try another password the archive is opened again.
+ * Without a password, or with one that does not open the headers, RARReadHeader answers 22 (24
+ * when a RAR 5 archive's password check value says the password is wrong) and reports nothing.
+ * A RAR 1.5-4.x archive then reads the same header again after RARSetPassword; a RAR 5 archive
+ * is opened again to try another password. Headers that opened keep opening with the key that
+ * opened them, whatever password is set later for an entry's data.
+ *
+ * RAR 5 file data: without a password 22, with one its check value refuses 24 (at once, before
+ * any data), with a wrong one and no check value 12; the entry may then be tried again, unless
+ * it is part of a solid stream, which has moved past it.
  *
  * Records: RARReadHeaderEx fills the extended record, with the whole name in FileNameW (and in
  * FileName as UTF-8) and 64-bit sizes; RARReadHeader fills the legacy one, whose sizes above
@@ -39,6 +53,21 @@
  * Attributes: entries made on Unix (HostOS 3) carry a mode in the archive; the records report
  * it as attributes, 0x10 for a folder (S_IFDIR), else 0x20, plus 0x01 when the owner may not
  * write. Extraction keeps the mode's permission bits.
+ *
+ * Checks: the library checks every file it unpacks against the CRC-32 or BLAKE2sp its header
+ * records (12 when it fails; the complete file is kept). HashType tells what a caller may check
+ * itself: RAR_HASH_CRC32 when FileCRC is the CRC-32 of the data the callback receives; for
+ * RAR_HASH_BLAKE2 and RAR_HASH_NONE (no checksum, a link or copy, or a checksum keyed with the
+ * password) only the library's result says whether the data is right.
+ *
+ * Links (RAR 5 redirection records, RAR 1.5-4.x Unix links): a symbolic link is made only when
+ * its target, resolved inside the destination, stays inside it (relative, no ".." above it, no
+ * link already there that leads out); hard links and file copies become copies of a file this
+ * handle extracted before (23 when there is none). Junctions, Windows links and unsafe targets
+ * are not made: ERAR_SKIPPED_LINK. Nothing is ever written through a link: a folder of the
+ * entry's own path that is a link refuses the entry (16, errno ELOOP), and a link in the place
+ * of a file is replaced. The destination's root is the caller's: DestPath, or what is left of
+ * DestName once the entry's own path is taken off its end (its folder when it does not end so).
  *
  * Archives and volumes are only ever opened for reading. After 16 (create error) or 19 (write
  * error) from RARProcessFile, errno holds the system's reason.
@@ -82,10 +111,12 @@ extern "C" {
 #define ERAR_MISSING_PASSWORD 22
 #define ERAR_EREFERENCE 23
 #define ERAR_BAD_PASSWORD 24
+/* Ours: a link that is not made (a target that leads out of the destination, a junction, a
+   Windows link). Nothing was written for it. */
+#define ERAR_SKIPPED_LINK 30
 
-/* RARGetDllVersion: this ABI's version. 6 and above mean that the library unpacks RAR 5 data;
-   ours reports 5 until its RAR 5 decoder lands, and the number rises to 6 with it. */
-#define RAR_DLL_VERSION 5
+/* RARGetDllVersion: this ABI's version. 6 and above mean that the library unpacks RAR 5 data. */
+#define RAR_DLL_VERSION 6
 
 #define RAR_HASH_NONE 0
 #define RAR_HASH_CRC32 1
@@ -153,12 +184,14 @@ struct RARHeaderDataEx {
   unsigned CmtSize;
   unsigned CmtState;
   unsigned DictSize;  /* kilobytes */
-  unsigned HashType;  /* RAR_HASH_; with RAR_HASH_BLAKE2 the library checks the data itself */
+  unsigned HashType;  /* RAR_HASH_; see "Checks" above */
   char Hash[32];
-  unsigned RedirType;
-  wchar_t *RedirName;
+  unsigned RedirType;  /* RAR 5 links and copies: 1 Unix link, 2 Windows link, 3 junction, 4 hard link,
+                          5 file copy, 255 a kind this library does not know; 0 for anything else */
+  wchar_t *RedirName;  /* the caller's buffer of RedirNameSize wide characters, or null: gets the
+                          target whole (zero-terminated) or stays empty */
   unsigned RedirNameSize;
-  unsigned DirTarget;
+  unsigned DirTarget;  /* the link points to a folder */
   unsigned MtimeLow;  /* 100 ns units since 1601 (Windows file time) */
   unsigned MtimeHigh;
   unsigned CtimeLow;

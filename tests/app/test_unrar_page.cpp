@@ -4,8 +4,10 @@
 #include "controls/GradBtn.h"
 #include "controls/ProgressCyl.h"
 #include "platform/FileSystem.h"
+#include "Rar5Writer.h"
 #include "RarWriter.h"
 #include "TempDir.h"
+#include "UnRarPageDriver.h"
 #include "WindowFixture.h"
 
 #include <QApplication>
@@ -24,51 +26,17 @@
 
 namespace {
 
-// Acts on the window's folder dialog once it is shown.
-void OnFolderDialog(TForm1& form, std::function<void(TBrowseDirectoryDlg*)> action) {
-  auto* poll = new QTimer(&form);
-  QObject::connect(poll, &QTimer::timeout, [&form, poll, action] {
-    if (form.BrowseDirectoryDlg1->DialogHandle() == nullptr) return;
-    poll->stop();
-    poll->deleteLater();
-    action(form.BrowseDirectoryDlg1);
-  });
-  poll->start(5);
-}
-
-// Confirms the folder dialog, with a typed folder when one is given.
-void AcceptFolder(TForm1& form, const std::string& typed = {}) {
-  OnFolderDialog(form, [typed](TBrowseDirectoryDlg* dlg) {
-    if (!typed.empty()) dlg->EditBox()->setText(QString::fromStdString(typed));
-    dlg->DialogHandle()->findChild<QPushButton*>("OK")->click();
-  });
-}
-
-struct TUnRarPage : TWindowFixture {
-  std::unique_ptr<TForm1> Form;
-  std::string Dl;
-
-  void SetUp() override {
-    Dl = Dir.File("dl");
-    std::filesystem::create_directory(Dl);
-    Form = Open();
-  }
+struct TUnRarPage : TUnRarPageFixture {
   std::vector<TRarTestEntry> Entries(std::uint8_t unpVer = 29) const {
     TRarTestEntry a{"docs\\a.txt", "alpha"};
     TRarTestEntry b{"b.bin", std::string(300000, 'b')};
     a.UnpVer = b.UnpVer = unpVer;
     return {a, b};
   }
-  void Choose(const char* name) {
-    Form->Directory95ListBox3->SetDirectory(Q(Dl));
-    Form->FilterComboBox2->setCurrentIndex(3);  // all files
-    Form->FileListBox3->SetFileName(Q(name));
-  }
   void OnFolderDialog(std::function<void(TBrowseDirectoryDlg*)> action) {
     ::OnFolderDialog(*Form, std::move(action));
   }
   void AcceptFolder(const std::string& typed = {}) { ::AcceptFolder(*Form, typed); }
-  QStringList Memo() const { return Form->Memo2->toPlainText().split('\n'); }
 };
 
 }  // namespace
@@ -206,26 +174,45 @@ TEST_F(TUnRarPage, HaltEndsTheExtraction) {
   EXPECT_FALSE(Form->GradProgress1->isVisibleTo(Form.get()));
 }
 
-// 30 and above are incompatible; RAR 5 (50) too while the library's ABI version is below 6.
-TEST_F(TUnRarPage, UnpackVersion30AndRar5AreIncompatible) {
+// 30 and above are incompatible, except RAR 5 (50), which our library (ABI version 6) unpacks.
+TEST_F(TUnRarPage, UnpackVersion30IsIncompatibleAndRar5IsNot) {
   WriteRarArchive(Dl + "/new.rar", Entries(30));
   WriteRar5Archive(Dl + "/five.rar", {{"a.txt", "alpha"}});
-  ASSERT_LT(UnRarLibrary().GetDllVersion(), 6);
-  for (const auto& [name, version, host] : {std::tuple<const char*, const char*, const char*>{"new.rar", "3.0", "Win32"},
-                                            {"five.rar", "5.0", "Unix"}}) {
-    SCOPED_TRACE(name);
-    Dialogs.Calls.clear();
-    Choose(name);
-    Form->GradBtn9Click();
-    EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Message),
-              QStringList{"The version of RAR that this \narchive was compressed with is not \n"
-                          "compatible with the current DLL"});
-    EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", QString("RAR Version: ") + version,
-                                   QString("OS: ") + host, " ", "The version of RAR that this ",
-                                   "archive was compressed with is not ", "compatible with the current DLL"}));
-  }
+  ASSERT_GE(UnRarLibrary().GetDllVersion(), 6);
+  Choose("new.rar");
+  Form->GradBtn9Click();
+  EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::Message),
+            QStringList{"The version of RAR that this \narchive was compressed with is not \n"
+                        "compatible with the current DLL"});
+  EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", "RAR Version: 3.0", "OS: Win32", " ",
+                                 "The version of RAR that this ", "archive was compressed with is not ",
+                                 "compatible with the current DLL"}));
   EXPECT_FALSE(std::filesystem::exists(Dl + "/new"));
-  EXPECT_FALSE(std::filesystem::exists(Dl + "/five"));
+
+  Dialogs.Calls.clear();
+  Choose("five.rar");
+  AcceptFolder();
+  Form->GradBtn9Click();
+  EXPECT_TRUE(Dialogs.Texts(TScriptedDialogs::TKind::Message).isEmpty());
+  EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", "RAR Version: 5.0", "OS: Unix", " ",
+                                 "Extracted 1 files"}));
+  EXPECT_EQ(ReadWholeFile(Dl + "/five/a.txt"), "alpha");
+}
+
+// The real RAR 5 volume set: one line per finished volume, then the summary, and the big file
+// that spans all three volumes with the CRC its last part records.
+TEST_F(TUnRarPage, ARealRar5VolumeSetWithItsVolumeLines) {
+  for (const char* part : {"rar5-vols.part1.rar", "rar5-vols.part2.rar", "rar5-vols.part3.rar"})
+    std::filesystem::copy_file(std::string(TALLYRA_TESTDATA_DIR) + "/rar5/rarfile/" + part, Dl + "/" + part);
+  Choose("rar5-vols.part1.rar");
+  AcceptFolder();
+  Form->GradBtn9Click();
+  EXPECT_EQ(Memo(), (QStringList{"Checking RAR Version...", "RAR Version: 5.0", "OS: Unix",
+                                 "Extracted rar5-vols.part1.rar", "Extracted rar5-vols.part2.rar", " ",
+                                 "Extracted 2 files"}));
+  EXPECT_EQ(RarTestCrc(ReadWholeFile(Dl + "/rar5-vols.part1/vols/bigfile.txt")), 0x509ad74cu);
+  EXPECT_EQ(ReadWholeFile(Dl + "/rar5-vols.part1/vols/bigfile.txt").size(), 205000u);
+  EXPECT_EQ(RarTestCrc(ReadWholeFile(Dl + "/rar5-vols.part1/vols/smallfile.txt")), 0xd08a1f86u);
 }
 
 TEST_F(TUnRarPage, CancelNothingChosenAndClear) {

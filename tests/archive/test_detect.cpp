@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <tuple>
 
 #include "ArchiveTestFiles.h"
 #include "archive/aknDetect.h"
@@ -477,6 +479,50 @@ TEST(RealSamples, EveryArchiveIsRar) {
     }
   }
   EXPECT_GE(seen, 70);
+}
+
+// RAR 5 archives (marker Rar! 1A 07 01 00) are RAR archives too; their self-extractors are
+// found behind a blanked stub and after a big executable, where the scan does not reach.
+TEST(RealSamples, EveryRar5ArchiveIsRar) {
+  const char* env = std::getenv("TALLYRA_TESTDATA");
+  const std::string root = env != nullptr ? env : TALLYRA_TESTDATA_DIR;
+  const std::map<std::string, std::int64_t> selfExtractors = {{"rar5-crc.sfx", 128001},
+                                                              {"test_read_format_rar5_sfx.exe", 316929}};
+  int seen = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(root) / "rar5")) {
+    const std::string name = entry.path().filename().string();
+    const std::string ext = entry.path().extension().string();
+    if (!entry.is_regular_file() || ext == ".exp" || ext == ".md" || name == "COPYING" || name == "LICENSE") continue;
+    SCOPED_TRACE(name);
+    ++seen;
+    TRegisterArkon arkon;
+    arkon.SetArchiveFile(entry.path().string());
+    const auto sfx = selfExtractors.find(name);
+    EXPECT_EQ(Name(arkon.ArcType()), Name(sfx != selfExtractors.end() ? atRarExe : atRar));
+    EXPECT_EQ(arkon.ArchiveOffset(), sfx != selfExtractors.end() ? sfx->second : 1);
+    EXPECT_TRUE(TRegisterArkon::IsDecompressable(arkon.ArcType()));
+  }
+  EXPECT_GE(seen, 60);
+}
+
+// An executable bigger than the scan reaches: what follows its last section is classified, and
+// taken only when it is an archive.
+TEST(Detection, TheDataAfterAnExecutablesLastSection) {
+  TTempDir dir;
+  const std::size_t sectionTable = 0x44 + 20 + 0xE0;
+  const std::size_t end = 300000;
+  for (const auto& [tail, type, offset] :
+       {std::tuple<TBytes, TArcType, std::int64_t>{Text(std::string("Rar!\x1a\x07\x01\x00 and the rest", 20)), atRarExe,
+                                                    std::int64_t(end) + 1},
+        {Text("Rar!\x1a\x07\x00 and so on"), atRarExe, std::int64_t(end) + 1},
+        {Text("ABCD not an archive"), atNA, 0}}) {
+    TBytes pe = PeWithStrings({});
+    PutU32(pe, sectionTable + 16, static_cast<std::uint32_t>(end - 0x200));  // the section's raw size
+    pe.resize(end, 0);
+    const TDetection d = Detect(WriteBytes(dir, "big.exe", Concat(pe, tail)));
+    EXPECT_EQ(Name(d.ArcType), Name(type));
+    EXPECT_EQ(d.ArchiveOffset, offset);
+  }
 }
 
 // Truncated and damaged copies must never make detection read past the end or throw.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/aknMessages.h"
+#include "archive/aknUnRarText.h"
 
 TEST(Messages, ExactTextsByNumber) {
   const std::pair<int, const char*> cases[] = {
@@ -42,4 +43,19 @@ TEST(Messages, TableHas112TextsBetweenTheBounds) {
     }
   }
   EXPECT_EQ(found, 112);
+}
+
+// The page's version check: up to 29 as ever, and RAR 5 (50) only from a library whose ABI
+// version says it unpacks it (6 and above); another library with the same ABI and a lower
+// number, or none, still gets the refusal.
+TEST(UnRarTexts, VersionCheckByTheLibrarysAbiVersion) {
+  const struct {
+    unsigned UnpVer;
+    int DllVersion;
+    bool Compatible;
+  } cases[] = {{15, 0, true},  {20, 5, true},  {29, 0, true},  {30, 0, false}, {30, 6, false}, {36, 6, false},
+               {50, 0, false}, {50, 5, false}, {50, 6, true},  {50, 8, true},  {51, 6, false}, {70, 9, false}};
+  for (const auto& c : cases)
+    EXPECT_EQ(RarVersionCompatible(c.UnpVer, c.DllVersion), c.Compatible) << c.UnpVer << " " << c.DllVersion;
+  EXPECT_EQ(RarVersionLines(50, 3), (std::vector<std::string>{"Checking RAR Version...", "RAR Version: 5.0", "OS: Unix"}));
 }

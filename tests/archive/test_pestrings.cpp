@@ -8,8 +8,8 @@
 
 namespace {
 
-std::vector<std::string> FromMemory(const TBytes& image, unsigned first, unsigned count) {
-  const TPeReadAt readAt = [&image](std::uint64_t pos, void* buffer, std::size_t n) -> std::size_t {
+TPeReadAt MemoryReader(const TBytes& image) {
+  return [&image](std::uint64_t pos, void* buffer, std::size_t n) -> std::size_t {
     // The reader must stay inside what it was told the size is.
     EXPECT_LE(pos + n, image.size());
     if (pos >= image.size()) return 0;
@@ -17,7 +17,10 @@ std::vector<std::string> FromMemory(const TBytes& image, unsigned first, unsigne
     std::memcpy(buffer, image.data() + pos, got);
     return got;
   };
-  return ReadPeStrings(readAt, image.size(), first, count);
+}
+
+std::vector<std::string> FromMemory(const TBytes& image, unsigned first, unsigned count) {
+  return ReadPeStrings(MemoryReader(image), image.size(), first, count);
 }
 
 }  // namespace
@@ -69,6 +72,26 @@ TEST(PeStrings, HostileFieldsStayInBounds) {
       PutU32(bad, at, value);
       const auto strings = FromMemory(bad, 0, 16);
       ASSERT_EQ(strings.size(), 16u);
+    }
+  }
+}
+
+// What follows the last section is the overlay; a file that ends there, or is no PE image, has
+// none, and hostile section fields never read past the end.
+TEST(PeStrings, TheOverlayFollowsTheLastSection) {
+  const TBytes pe = PeWithStrings({{1, u"123"}});
+  auto overlay = [](const TBytes& image) { return PeOverlayOffset(MemoryReader(image), image.size()); };
+  EXPECT_EQ(overlay(pe), std::nullopt);
+  EXPECT_EQ(overlay(Concat(pe, Text("appended"))), std::optional<std::uint64_t>(pe.size()));
+  EXPECT_EQ(overlay(Concat(DosHeader(2, 100), Text("appended"))), std::nullopt);
+  for (std::size_t at = 0; at + 4 <= pe.size(); at += 2) {
+    for (const std::uint32_t value : {0u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+      TBytes bad = Concat(pe, Text("appended"));
+      PutU32(bad, at, value);
+      const auto end = overlay(bad);
+      if (end) {
+        EXPECT_LT(*end, bad.size());
+      }
     }
   }
 }

@@ -1,9 +1,12 @@
 #include "checksum/CrcEngine.h"
 #include "checksum/skdebug.h"
+#include "platform/SystemError.h"
+#include "ChildProcess.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <random>
 #include <sys/stat.h>
@@ -145,12 +148,71 @@ TEST_F(TReaderFixture, HaltBeforeABlockReturnsZero) {
   EXPECT_FALSE(Reader.Busy());
 }
 
+namespace {
+// What one read shows through its hooks, block by block.
+struct TBlockLog {
+  std::vector<int> Progress;
+  std::vector<std::string> Trace;
+  TFileCrcResult Result;
+};
+TBlockLog ReadLogged(TCrcReader& reader, const std::string& path) {
+  TBlockLog log;
+  TCrcReadHooks hooks;
+  hooks.OnBlock = [&](int p) { log.Progress.push_back(p); };
+  hooks.Trace = [&](const std::string& line) { log.Trace.push_back(line); };
+  log.Result = reader.FileCrc(path, hooks);
+  return log;
+}
+}  // namespace
+
+TEST_F(TReaderFixture, ChunkedReadsShowTheSameBlocksAsBlockReads) {
+  // The window's and the CLI's reader reads whole chunks; the fixture's reads one block at
+  // a time, as the engine always did. Sizes straddle both.
+  alignas(4096) static std::array<std::uint8_t, CrcReadChunkSize> chunk;
+  TCrcReader chunked(chunk, Clock);
+  const std::size_t c = CrcReadChunkSize, b = CrcBlockSize;
+  for (std::size_t size : {std::size_t{0}, std::size_t{1}, b - 1, b, b + 1, std::size_t{40000}, c - 1, c,
+                           c + 1, c + b, 2 * c - b + 1, 3 * c + 7}) {
+    const std::string bytes = RandomBytes(size, static_cast<unsigned>(size));
+    const std::string path = Dir.Write("f", bytes);
+    const TBlockLog byBlock = ReadLogged(Reader, path);
+    const TBlockLog byChunk = ReadLogged(chunked, path);
+    ASSERT_EQ(byChunk.Result.Status, TCrcStatus::Ok) << size;
+    EXPECT_EQ(byChunk.Result.Crc, crc32(0, reinterpret_cast<const Bytef*>(bytes.data()),
+                                        static_cast<uInt>(bytes.size())))
+        << size;
+    EXPECT_EQ(byChunk.Progress, byBlock.Progress) << size;
+    EXPECT_EQ(byChunk.Trace, byBlock.Trace) << size;
+    EXPECT_EQ(byChunk.Progress.size(), std::max<std::size_t>(1, (size + b - 1) / b)) << size;
+    EXPECT_EQ(byChunk.Trace.back(), CrcTraceLine(size, ~byChunk.Result.Crc)) << size;
+  }
+}
+
+TEST_F(TReaderFixture, AHaltInsideAChunkStopsAtTheNextBlock) {
+  alignas(4096) static std::array<std::uint8_t, CrcReadChunkSize> chunk;
+  TCrcReader chunked(chunk, Clock);
+  const std::string path = Dir.Write("big", RandomBytes(3 * CrcReadChunkSize, 6));
+  for (int haltAfter : {1, 5, 16, 17}) {  // inside the first chunk, at its end, in the second
+    int blocks = 0;
+    TCrcReadHooks hooks;
+    hooks.OnBlock = [&](int) { ++blocks; };
+    hooks.Halted = [&] { return blocks == haltAfter; };
+    const auto r = chunked.FileCrc(path, hooks);
+    EXPECT_EQ(r.Status, TCrcStatus::Halted) << haltAfter;
+    EXPECT_EQ(blocks, haltAfter);
+    EXPECT_EQ(r.Crc, 0u);
+  }
+}
+
 TEST_F(TReaderFixture, FailuresCarryTheSystemErrorCode) {
   EXPECT_EQ(Reader.FileCrc(Dir.File("missing"), {}).ErrorCode, ENOENT);
+  // A folder is no file to sum; its code says so.
   const auto dir = Reader.FileCrc(Dir.Path(), {});
   EXPECT_EQ(dir.Status, TCrcStatus::Failed);
-  EXPECT_EQ(dir.ErrorCode, EISDIR);
+  EXPECT_EQ(dir.ErrorCode, ecNotRegularFolder);
   EXPECT_EQ(dir.Crc, 0u);
+  ASSERT_EQ(mkfifo(Dir.File("fifo").c_str(), 0644), 0);
+  EXPECT_TRUE(FinishesWithin(10, [this] { return Reader.FileCrc(Dir.File("fifo"), {}).ErrorCode == ecNotRegularFifo; }));
   if (geteuid() != 0) {  // root reads everything
     const std::string locked = Dir.Write("locked", "x");
     chmod(locked.c_str(), 0);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <set>
 
 TEST(RarVolumeNames, BothNamingsAreRecognised) {
@@ -80,4 +82,10 @@ TEST(RarVolumeNames, EntriesResolveInTheirFolder) {
   EXPECT_EQ(ResolveSfvEntry(dir.Path(), "show.part1.rar"), dir.File("show.part1.rar"));
   EXPECT_EQ(ResolveSfvEntry(dir.Path() + "/", "show.part1.rar"), dir.File("show.part1.rar"));
   EXPECT_EQ(ResolveSfvEntry(dir.Path(), "show.part2.rar"), "");
+  // As the check finds them: a subfolder written the Windows way, another letter case;
+  // a folder is no archive.
+  std::filesystem::create_directory(dir.File("CD1"));
+  dir.Write("CD1/Show.part1.rar", "");
+  EXPECT_EQ(ResolveSfvEntry(dir.Path(), "cd1\\show.PART1.rar"), dir.File("CD1/Show.part1.rar"));
+  EXPECT_EQ(ResolveSfvEntry(dir.Path(), "CD1"), "");
 }

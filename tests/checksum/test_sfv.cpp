@@ -1,6 +1,8 @@
 #include "checksum/SfvCreate.h"
 #include "checksum/SfvFile.h"
 #include "platform/FileSystem.h"
+#include "platform/SystemError.h"
+#include "ChildProcess.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +61,40 @@ TEST(SfvFormat, ReaderSkipsCommentsAndTakesEveryLineEnd) {
   EXPECT_EQ(entries[0].Crc, "0a1b2c3d");
   EXPECT_EQ(entries[1].Name, "last.r00");
   EXPECT_EQ(entries[1].Crc, "ffffffff");
+}
+
+TEST(SfvFormat, FilesFromWindowsAreDecoded) {
+  const auto utf16 = [](const std::string& ascii, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : ascii) bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return bytes;
+  };
+  const struct {
+    const char* What;
+    std::string Bytes;
+    std::string Name;       // decoded
+    std::string NameBytes;  // as the file spells it
+  } cases[] = {
+      {"UTF-8 with a byte-order mark", "\xEF\xBB\xBFone.rar 0A1B2C3D\r\n", "one.rar", "one.rar"},
+      {"UTF-8", "Caf\xC3\xA9.rar 0A1B2C3D\r\n", "Caf\xC3\xA9.rar", "Caf\xC3\xA9.rar"},
+      {"Windows-1252", "; \x93quoted\x94\r\nCaf\xE9.rar 0A1B2C3D\r\n", "Caf\xC3\xA9.rar", "Caf\xE9.rar"},
+      {"UTF-16 LE", utf16("; c\r\none.rar 0A1B2C3D\r\n", false), "one.rar", "one.rar"},
+      {"UTF-16 BE", utf16("one.rar 0A1B2C3D\n", true), "one.rar", "one.rar"},
+      {"CR-only lines", "; c\rone.rar 0A1B2C3D\r", "one.rar", "one.rar"},
+      {"a UTF-8 mark on Windows-1252", "\xEF\xBB\xBF" "Caf\xE9.rar 0A1B2C3D\r\n", "Caf\xC3\xA9.rar", "Caf\xE9.rar"},
+  };
+  for (const auto& c : cases) {
+    const auto entries = ReadSfvEntries(c.Bytes);
+    ASSERT_EQ(entries.size(), 1u) << c.What;
+    EXPECT_EQ(entries[0].Name, c.Name) << c.What;
+    EXPECT_EQ(entries[0].NameBytes, c.NameBytes) << c.What;
+    EXPECT_EQ(entries[0].Crc, "0a1b2c3d") << c.What;
+  }
+  // UTF-16 letters beyond Latin-1 come through as UTF-8.
+  const auto cyrillic = ReadSfvEntries(std::string("\xFF\xFE\x1F\x04 \0" "0\0", 8));
+  ASSERT_EQ(cyrillic.size(), 1u);
+  EXPECT_EQ(cyrillic[0].Name, "\xD0\x9F");
+  EXPECT_EQ(cyrillic[0].Crc, "0");
 }
 
 TEST(SfvFormat, DetailsLineColumns) {
@@ -217,4 +253,17 @@ TEST_F(TCreateFixture, AnSfvThatIsItselfSelectedIsSummedBeforeItIsReplaced) {
   const auto entries = ReadSfvEntries(ReadWholeFile(Dir.File("set.sfv")));
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[1].Crc, CrcHexLower(Crc("old")));
+}
+
+TEST_F(TCreateFixture, ASelectedFifoIsLeftOutLikeAnUnreadableFile) {
+  Dir.Write("a.rar", "a");
+  ASSERT_EQ(mkfifo(Dir.File("pipe.rar").c_str(), 0644), 0);
+  // Nobody writes to the FIFO: a read that waited would wait for good.
+  EXPECT_TRUE(FinishesWithin(10, [this] {
+    const auto result = CreateSfv(Request({"a.rar", "pipe.rar"}), Hooks);
+    return result.Outcome == TSfvCreateOutcome::Written &&
+           result.Unreadable == std::vector<std::string>{"pipe.rar"} &&
+           result.UnreadableErrors == std::vector<int>{ecNotRegularFifo} &&
+           ReadSfvEntries(ReadWholeFile(Dir.File("set.sfv"))).size() == 1;
+  }));
 }

@@ -1,10 +1,12 @@
 #include "checksum/SfvCheck.h"
 #include "platform/FileSystem.h"
+#include "ChildProcess.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -127,6 +129,88 @@ TEST_F(TCheckFixture, TheSharedSetPassesAgainstOtherToolsSfvFiles) {
   }
   EXPECT_EQ(Items.back(), "not-here.bin|Not Found|");
   EXPECT_EQ(Items.front(), "check.txt|Failed|cbf43927");
+}
+
+namespace {
+std::string CrcOf(const std::string& bytes) {
+  std::vector<std::uint8_t> buffer(CrcBlockSize);
+  TCrcReader reader(buffer, SystemClock());
+  TTempDir dir;
+  return CrcHexLower(reader.FileCrc(dir.Write("f", bytes), {}).Crc);
+}
+std::string Utf16(const std::string& ascii, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : ascii) bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+  return bytes;
+}
+}  // namespace
+
+TEST_F(TCheckFixture, SfvFilesMadeOnWindowsFindTheirFiles) {
+  std::filesystem::create_directory(Dir.File("CD1"));
+  Dir.Write("CD1/Part.One.rar", "123456789");
+  Dir.Write("Readme.NFO", "hello");
+  Dir.Write("dup.txt", "lower");
+  Dir.Write("DUP.TXT", "upper");
+  Dir.Write("Caf\xC3\xA9.rar", "utf-8 name");
+  Dir.Write("Ni\xF1o.bin", "latin-1 name");
+  const std::string part = CrcOf("123456789"), readme = CrcOf("hello"), dup = CrcOf("lower");
+  const std::string cafe = CrcOf("utf-8 name"), nino = CrcOf("latin-1 name");
+  const struct {
+    const char* What;
+    std::string Sfv;
+    std::vector<std::string> Items;
+  } cases[] = {
+      {"a subfolder", "CD1\\Part.One.rar " + part + "\r\n", {"CD1\\Part.One.rar|Passed|" + part}},
+      {"letter case, folder by folder", "cd1\\part.one.RAR " + part + "\r\n",
+       {"cd1\\part.one.RAR|Passed|" + part}},
+      {"forward slashes", "cd1/Part.One.rar " + part + "\r\n", {"cd1/Part.One.rar|Passed|" + part}},
+      {"letter case", "readme.nfo " + readme + "\r\n", {"readme.nfo|Passed|" + readme}},
+      {"the exact name wins", "dup.txt " + dup + "\r\n", {"dup.txt|Passed|" + dup}},
+      {"an ambiguous name", "Dup.txt " + dup + "\r\n", {"Dup.txt|Not Found|"}},
+      {"a byte-order mark", "\xEF\xBB\xBFreadme.nfo " + readme + "\r\n", {"readme.nfo|Passed|" + readme}},
+      {"UTF-16 LE", Utf16("CD1\\Part.One.rar " + part + "\r\n", false), {"CD1\\Part.One.rar|Passed|" + part}},
+      {"UTF-16 BE", Utf16("readme.nfo " + readme + "\r\n", true), {"readme.nfo|Passed|" + readme}},
+      {"Windows-1252, found as decoded", "caf\xE9.rar " + cafe + "\r\n", {"caf\xC3\xA9.rar|Passed|" + cafe}},
+      {"Windows-1252, found as the bytes", "Ni\xF1o.bin " + nino + "\r\n", {"Ni\xC3\xB1o.bin|Passed|" + nino}},
+      {"CR-only lines", "readme.nfo " + readme + "\rCD1\\Part.One.rar " + part + "\r",
+       {"readme.nfo|Passed|" + readme, "CD1\\Part.One.rar|Passed|" + part}},
+      {"a folder", "cd1 00000000\r\n", {"cd1|Failed|00000000"}},
+      {"missing", "CD2\\Part.One.rar " + part + "\r\n", {"CD2\\Part.One.rar|Not Found|"}},
+      {"no name", "\\ 00000000\r\n", {"\\|Not Found|"}},
+  };
+  for (const auto& c : cases) {
+    Items.clear();
+    Check(c.Sfv);
+    EXPECT_EQ(Items, c.Items) << c.What;
+  }
+  // The error blocks say why: the files an ambiguous name could mean, what a folder is.
+  const auto r = Check("Dup.txt " + dup + "\r\ncd1\\ 00000000\r\n");
+  ASSERT_EQ(r.ErrorLines.size(), 6u);
+  EXPECT_EQ(r.ErrorLines[0], "Error with file : Dup.txt");
+  EXPECT_EQ(r.ErrorLines[1],
+            "Ambiguous name: several files differ from it only in letter case (DUP.TXT, dup.txt)\r\n");
+  EXPECT_EQ(r.ErrorLines[2], " ");
+  EXPECT_EQ(r.ErrorLines[3], "Error with file : cd1\\");
+  EXPECT_EQ(r.ErrorLines[4], "Not a regular file: a folder\r\n");
+}
+
+TEST_F(TCheckFixture, AFifoNamedInTheSfvFailsWithoutHanging) {
+  ASSERT_EQ(mkfifo(Dir.File("pipe.bin").c_str(), 0644), 0);
+  // Nobody ever writes to the FIFO: a read of it would wait for good.
+  EXPECT_TRUE(FinishesWithin(10, [this] {
+    const auto r = Check("pipe.bin 00000000\r\n");
+    return Items == std::vector<std::string>{"pipe.bin|Failed|00000000"} && r.ErrorLines.size() == 3 &&
+           r.ErrorLines[1] == "Not a regular file: a named pipe (FIFO)\r\n";
+  }));
+}
+
+TEST(SfvCheckTexts, CopyAllPadsByCharacters) {
+  const std::vector<std::string> items = {"Caf\xC3\xA9.rar|Passed|0000abcd", "cafe.rar|Failed|0000abcd"};
+  const int width = CopyFirstWidth(items);
+  EXPECT_EQ(width, 13);
+  EXPECT_EQ(CopyResultsText(items, width, "\n"),
+            "Caf\xC3\xA9.rar     Passed      0000abcd\n"
+            "cafe.rar     Failed      0000abcd\n");
 }
 
 TEST(SfvCheckTexts, ElapsedTimeFormat) {

@@ -10,15 +10,21 @@ struct TCliRun {
   QString Err;
 };
 
-// whileRunning, when given, is called once the program has started.
+// whileRunning, when given, is called once the program has started. A program still
+// running after timeoutMs is killed, and the run counts as failed (exit code -1).
 inline TCliRun RunCli(const QStringList& args, const QString& folder = {},
-                      const std::function<void(QProcess&)>& whileRunning = {}) {
+                      const std::function<void(QProcess&)>& whileRunning = {}, int timeoutMs = 120000) {
   QProcess process;
   if (!folder.isEmpty()) process.setWorkingDirectory(folder);
   process.start(QStringLiteral(TALLYRA_CLI), args);
   process.waitForStarted();
   if (whileRunning) whileRunning(process);
-  process.waitForFinished(120000);
+  if (!process.waitForFinished(timeoutMs)) {
+    process.kill();
+    process.waitForFinished();
+    return {-1, QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+  }
   return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
           QString::fromLocal8Bit(process.readAllStandardOutput()),
           QString::fromLocal8Bit(process.readAllStandardError())};

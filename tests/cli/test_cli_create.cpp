@@ -139,3 +139,74 @@ TEST_F(TCliCreate, OtherToolsVerifyTheSfv) {
   EXPECT_NE(RunTool("rhash", {"-c", "Show.sfv"}, Q(Set)), 0);
   EXPECT_NE(RunTool("cksfv", {"-f", "Show.sfv"}, Q(Set)), 0);
 }
+
+TEST_F(TCliCreate, ALinkToAFileElsewhereStaysInTheFolderNamed) {
+  // The other folder already holds an SFV of the same name: it must stay untouched.
+  const std::string other = Dir.File("Other");
+  std::filesystem::create_directory(other);
+  Dir.Write("Other/target.rar", "123456789");
+  Dir.Write("Other/Show.sfv", "theirs");
+  ASSERT_EQ(symlink((other + "/target.rar").c_str(), (Set + "/link.rar").c_str()), 0);
+  const TCliRun run = RunCli({"create", InSet("link.rar")});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_EQ(ReadWholeFile(other + "/Show.sfv"), "theirs");
+  const auto entries = ReadSfvEntries(ReadWholeFile(Set + "/Show.sfv"));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].Name, "link.rar");
+  EXPECT_EQ(entries[0].Crc, "cbf43926");
+  // The details line names the link too, not its target.
+  EXPECT_NE(ReadWholeFile(Set + "/Show.sfv").find("    link.rar\r\n"), std::string::npos);
+}
+
+TEST_F(TCliCreate, NothingIsWrittenOutsideTheFilesFolder) {
+  for (const char* custom : {"custom:../up", "custom:sub/down", "custom:/tmp/abs"}) {
+    std::filesystem::create_directory(Set + "/sub");
+    const TCliRun run = RunCli({"create", "--rule", custom, InSet("set.rar")});
+    EXPECT_EQ(run.ExitCode, 2) << custom;
+    EXPECT_TRUE(run.Err.startsWith("Cannot create file ")) << run.Err.toStdString();
+  }
+  EXPECT_FALSE(std::filesystem::exists(Dir.File("up.sfv")));
+  EXPECT_FALSE(std::filesystem::exists(Set + "/sub/down.sfv"));
+  EXPECT_FALSE(std::filesystem::exists("/tmp/abs.sfv"));
+}
+
+TEST_F(TCliCreate, DoubleDashEndsTheOptions) {
+  Dir.Write("Show/-x.rar", "123456789");
+  const TCliRun run = RunCli({"create", "--rule", "custom:made", "--", "-x.rar", "set.rar"}, Q(Set));
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  const auto entries = ReadSfvEntries(ReadWholeFile(Set + "/made.sfv"));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].Name, "-x.rar");
+}
+
+TEST(CliManners, UsageVersionAndUnknownOptions) {
+  // Every help and usage text ends with a line break; an unknown option is named.
+  const struct {
+    QStringList Args;
+    int Exit;
+    bool ToOut;
+    QString Starts;
+  } cases[] = {
+      {{}, 2, false, "usage: tallyra-cli COMMAND"},
+      {{"--help"}, 0, true, "usage: tallyra-cli COMMAND"},
+      {{"-x"}, 2, false, "tallyra-cli: unknown option: -x\nusage:"},
+      {{"create", "--help"}, 0, true, "usage: tallyra-cli create"},
+      {{"check", "-h"}, 0, true, "usage: tallyra-cli check"},
+      {{"unrar", "--help"}, 0, true, "usage: tallyra-cli unrar"},
+      {{"create", "-x", "a"}, 2, false, "tallyra-cli: unknown option: -x\nusage: tallyra-cli create"},
+      {{"check", "--frob=1"}, 2, false, "tallyra-cli: unknown option: --frob\nusage: tallyra-cli check"},
+      {{"unrar", "-x", "a.rar"}, 2, false, "tallyra-cli: unknown option: -x\nusage: tallyra-cli unrar"},
+      {{"create", "--rule"}, 2, false, "tallyra-cli: option --rule needs a value\n"},
+      {{"check"}, 2, false, "tallyra-cli: no SFV file given\n"},
+  };
+  for (const auto& c : cases) {
+    const TCliRun run = RunCli(c.Args);
+    const QString& text = c.ToOut ? run.Out : run.Err;
+    EXPECT_EQ(run.ExitCode, c.Exit) << c.Args.join(' ').toStdString();
+    EXPECT_TRUE(text.startsWith(c.Starts)) << c.Args.join(' ').toStdString() << "\n" << text.toStdString();
+    EXPECT_TRUE(text.endsWith("\n")) << c.Args.join(' ').toStdString();
+  }
+  const TCliRun version = RunCli({"--version"});
+  EXPECT_EQ(version.ExitCode, 0);
+  EXPECT_EQ(version.Out, QString("tallyra-cli %1\n").arg(TALLYRA_VERSION_TEXT));
+}

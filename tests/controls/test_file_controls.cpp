@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -47,6 +48,24 @@ TEST(FileListBox, ListsTheFolderByMaskAndType) {
   EXPECT_EQ(list.FileName(), Canonical(dir.Path()) + "/b.sfv");
   list.SetMask("*.*");
   EXPECT_EQ(list.FileName(), Canonical(dir.Path()) + "/b.sfv");  // the choice survives a refill
+}
+
+TEST(FileListBox, OffersRegularFilesOnly) {
+  TTempDir dir;
+  dir.Write("file.rar", "");
+  ASSERT_EQ(mkfifo(dir.File("fifo.rar").c_str(), 0644), 0);
+  std::filesystem::create_symlink(dir.File("file.rar"), dir.File("link.rar"));
+  std::filesystem::create_symlink(dir.File("gone"), dir.File("dangling.rar"));
+  TFileListBox list;
+  list.SetDirectory(Q(dir.Path()));
+  ASSERT_EQ(list.Count(), 2);  // no FIFO, no dangling link
+  EXPECT_EQ(list.Name(0), "file.rar");
+  EXPECT_EQ(list.Name(1), "link.rar");
+  list.SetDirectory("/dev");  // devices only, and the odd socket
+  for (int i = 0; i < list.Count(); ++i) {
+    EXPECT_TRUE(std::filesystem::is_regular_file("/dev/" + list.Name(i).toStdString())) << list.Name(i).toStdString();
+  }
+  EXPECT_FALSE(list.findItems("null", Qt::MatchExactly).size() > 0);
 }
 
 TEST(FileListBox, MultiSelectKeepsSeveralFiles) {

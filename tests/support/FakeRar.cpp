@@ -3,7 +3,8 @@
 // -sfx, the archive, @listfile), records its arguments, its working folder, the list
 // file's contents and what its standard input is in the file named by
 // $TALLYRA_FAKE_RAR_LOG (when set), and writes a stored RAR 2.9 archive of the listed
-// files, split into .rar, .r00, .r01 ... volumes at the given size. It prints what the
+// files, split into .rar, .r00, .r01 ... volumes at the given size, with the files' data
+// AES-encrypted under -p<pw>, and data and headers under -hp<pw>. It prints what the
 // real archiver prints ("Creating archive", "Adding ... NN%" rewritten with backspaces,
 // "OK", "Done") and never reads its standard input. For the failure cases:
 //   TALLYRA_FAKE_RAR_EXIT=N         prints an error and ends with status N, no archive;
@@ -57,9 +58,14 @@ int main(int argc, char** argv) {
   std::string storePath;
   std::string archive;
   std::string listFile;
+  std::string password, headerPassword;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a.rfind("-v", 0) == 0 && a != "-vn" && a.size() > 2 && a.back() == 'b') {
+    if (a.rfind("-hp", 0) == 0) {
+      headerPassword = password = a.substr(3);
+    } else if (a.rfind("-p", 0) == 0) {
+      password = a.substr(2);
+    } else if (a.rfind("-v", 0) == 0 && a != "-vn" && a.size() > 2 && a.back() == 'b') {
       volumeSize = std::stoull(a.substr(2, a.size() - 3));
     } else if (a.rfind("-ap", 0) == 0) {
       storePath = a.substr(3);
@@ -88,6 +94,7 @@ int main(int argc, char** argv) {
       entry.Name = stored + "\\" + entry.Name;
     }
     entry.Data = data.str();
+    entry.Password = password;
     entries.push_back(entry);
   }
   if (const char* logPath = std::getenv("TALLYRA_FAKE_RAR_LOG")) {
@@ -116,6 +123,7 @@ int main(int argc, char** argv) {
   TRarWriterOptions options;
   options.VolumeSize = volumeSize;
   options.Volumes = volumeSize > 0;
+  options.HeaderPassword = headerPassword;
   const auto written = WriteRarArchive(archive, entries, options);
   for (std::size_t i = 1; i < written.size(); ++i) std::cout << "Creating archive " << written[i] << "\n";
   std::cout << "Done\n" << std::flush;

@@ -259,9 +259,10 @@ std::string FileHeader(const TRarTestEntry& e, const TRarWriterOptions& o, uint1
 
 // What the entry's data area holds, before any split.
 std::string Payload(const TRarTestEntry& e) {
-  if (!e.Password.empty()) return RarTestEncrypt(e.Password, e.Salt, e.Data);
-  if (e.Encrypt) return e.Encrypt(e.Data);
-  return e.Data;
+  const std::string& data = e.Packed.empty() ? e.Data : e.Packed;
+  if (!e.Password.empty()) return RarTestEncrypt(e.Password, e.Salt, data);
+  if (e.Encrypt) return e.Encrypt(data);
+  return data;
 }
 
 }  // namespace
@@ -345,60 +346,6 @@ std::vector<std::string> WriteRarArchive(const std::string& firstPath, const std
   }
   w.Finish(false);
   return w.Files;
-}
-
-namespace {
-
-void PutVint(std::string& b, uint64_t v) {
-  do {
-    uint8_t byte = v & 0x7F;
-    v >>= 7;
-    b += char(byte | (v ? 0x80 : 0));
-  } while (v);
-}
-
-void PutHeader5(std::string& out, const std::string& body) {
-  std::string sized;
-  PutVint(sized, body.size());
-  sized += body;
-  Put32(out, libdeflate_crc32(0, sized.data(), sized.size()));
-  out += sized;
-}
-
-}  // namespace
-
-void WriteRar5Archive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  std::string out("Rar!\x1a\x07\x01\x00", 8);
-  std::string main;
-  PutVint(main, 1);  // type
-  PutVint(main, 0);  // header flags
-  PutVint(main, 0);  // archive flags
-  PutHeader5(out, main);
-  for (const auto& [name, data] : entries) {
-    std::string file;
-    PutVint(file, 2);
-    PutVint(file, 0x02);  // data area present
-    PutVint(file, data.size());
-    PutVint(file, 0x06);  // mtime and CRC present
-    PutVint(file, data.size());
-    PutVint(file, 0644 | 0x8000);
-    Put32(file, 1577934246);  // 2020-01-02
-    Put32(file, RarTestCrc(data));
-    PutVint(file, 0);  // stored
-    PutVint(file, 1);  // Unix
-    PutVint(file, name.size());
-    file += name;
-    PutHeader5(out, file);
-    out += data;
-  }
-  std::string end;
-  PutVint(end, 5);
-  PutVint(end, 0);
-  PutVint(end, 0);
-  PutHeader5(out, end);
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(out.data(), std::streamsize(out.size()));
-  if (!f) throw std::runtime_error("cannot write " + path);
 }
 
 void WriteSparseRarArchive(const std::string& path, const std::string& name, uint64_t size, uint32_t crc,

@@ -1,8 +1,8 @@
-// A small writer of stored RAR 2.9 archives for tests: file and folder headers, Unicode names,
-// volumes split at a given size or before a chosen entry (name.rar, name.r00 ... or
-// name.part1.rar ...), damaged header or data CRCs on request, AES-encrypted entries and
-// encrypted headers (its own key derivation and nettle's AES, independent of the library's);
-// and a minimal RAR 5 archive for listing tests.
+// A small writer of stored RAR 2.9 archives for tests (or of packed data taken from a real
+// archive): file and folder headers, Unicode names, volumes split at a given size or before a
+// chosen entry (name.rar, name.r00 ... or name.part1.rar ...), damaged header or data CRCs on
+// request, AES-encrypted entries and encrypted headers (its own key derivation and nettle's
+// AES, independent of the library's). RAR 5 archives: Rar5Writer.h.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -33,6 +33,9 @@ struct TRarTestEntry {
   // Set: the data is written as this returns it (another cipher, supplied by the test), with
   // flag 0x04; the header keeps the plain size and CRC.
   std::function<std::string(const std::string&)> Encrypt{};
+  // Non-empty: the data area holds these bytes (packed by a real archiver; encrypted like Data
+  // would be), and Data is what they unpack to, whose size and CRC the header keeps.
+  std::string Packed{};
 };
 
 struct TRarWriterOptions {
@@ -56,9 +59,6 @@ std::string RarTestVolumeName(const std::string& firstPath, size_t index, const 
 // Writes the archive or volume set; returns the files written, first volume first.
 std::vector<std::string> WriteRarArchive(const std::string& firstPath, const std::vector<TRarTestEntry>& entries,
                                          const TRarWriterOptions& options = {});
-
-// A RAR 5 archive of stored Unix entries (name, data), enough for listing.
-void WriteRar5Archive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries);
 
 // One stored entry of `size` zero bytes kept as a hole (sparse), with the 64-bit size fields, so
 // that entries beyond 4 GiB cost no disk space (crc is what the header claims), followed by a

@@ -133,7 +133,9 @@ std::vector<TReference> UnarrReference(const std::vector<const TSampleEntry*>& e
     image.push_back(&plain[i]);
   }
   TUnarrSession session;
-  if (session.Build(image, solid, sources, std::filesystem::temp_directory_path().string()) != ERAR_SUCCESS) return out;
+  auto inputs = [&sources](const TRarEntry& e) { return std::make_unique<TPartsInput>(e.Parts, sources); };
+  if (session.Build(image, solid, inputs, std::filesystem::temp_directory_path().string()) != ERAR_SUCCESS)
+    return out;
   for (size_t i = 0; i < entries.size(); ++i) {
     TDigestSink sink;
     int rc = session.Extract(i, sink);

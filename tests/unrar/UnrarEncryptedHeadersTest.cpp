@@ -95,7 +95,8 @@ int Decode(const TRarEntryHeader& header, const std::string& plainPacked, std::s
   entry.WholeCrc = header.FileCRC;
   TOneSource source(plainPacked);
   TUnarrSession session;
-  if (int rc = session.Build({&entry}, false, source, "/tmp")) return rc;
+  auto parts = [&source](const TRarEntry& e) { return std::make_unique<TPartsInput>(e.Parts, source); };
+  if (int rc = session.Build({&entry}, false, parts, "/tmp")) return rc;
   TCollectSink sink;
   int rc = session.Extract(0, sink);
   out = sink.Data;
@@ -269,8 +270,14 @@ TEST(UnrarEncryptedHeaders, HeadersThatOpenedStayOpenWhateverPasswordComesLater)
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
     EXPECT_STREQ(header.FileName, "file1.txt");
     RARSetPassword(handle, other.data());
-    EXPECT_NE(RARProcessFile(handle, RAR_TEST, nullptr, nullptr), ERAR_SUCCESS);
-    EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+    // The sample's files are empty: with a wrong password there is nothing to decrypt wrongly.
+    // Without one the entry stays current, to be skipped.
+    if (other.empty()) {
+      EXPECT_EQ(RARProcessFile(handle, RAR_TEST, nullptr, nullptr), ERAR_MISSING_PASSWORD);
+      EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+    } else {
+      EXPECT_EQ(RARProcessFile(handle, RAR_TEST, nullptr, nullptr), ERAR_SUCCESS);
+    }
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
     EXPECT_STREQ(header.FileName, "file2.txt");
     EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
