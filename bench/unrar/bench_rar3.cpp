@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Rar3TestSupport.h"
+#include "UnarrReference.h"
 #include "unrar/Rar3Unpack.h"
 #include "unrar/RarCrc.h"
 #include "unrar/unrar.h"

@@ -74,10 +74,9 @@ class UnRarComponent : public TUnRarFixture {
 // archive (25243), and a link whose target leads out of the target folder (26800). -1 would stand
 // for a file that failed its CRC check (OnEnd with false).
 const std::map<std::string, std::vector<int>> KnownFailures = {
-    {"test_read_format_rar3_lowdist_reset.rar", {25153}},
     {"test_read_format_rar4_encrypted.rar", {26517, 26517}},
     {"test_read_format_rar4_encrypted_filenames.rar", {26517}},
-    {"test_read_format_rar4_solid_encrypted.rar", {26517, 25326, 25326, 25326}},
+    {"test_read_format_rar4_solid_encrypted.rar", {26517, 26517, 26517, 26517}},
     {"test_read_format_rar4_solid_encrypted_filenames.rar", {26517}},
     {"test_read_format_rar_encryption_data.rar", {26517, 26517}},
     {"test_read_format_rar_encryption_header.rar", {26517}},

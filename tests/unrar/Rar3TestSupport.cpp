@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <nettle/sha2.h>
 
+#include "UnarrReference.h"
 #include "unrar/RarCrc.h"
 
 #include "unrar/RarVolumes.h"

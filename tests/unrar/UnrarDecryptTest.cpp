@@ -134,11 +134,11 @@ class UnrarDecrypt : public ::testing::Test {
 
 }  // namespace
 
-// The collection's encrypted archives. The rarfile samples open with "password"; their RAR 3
-// files are empty, so a wrong password yields the same empty files (the format has no way to
-// tell). RAR 2.0's cipher is not supported: 14 whatever the password. libarchive's samples
-// have a password not known here: a wrong one gives 12 for the encrypted files (or 22 for
-// encrypted headers) and the plain ones still come out.
+// The collection's encrypted archives; "password" opens them. The rarfile samples' RAR 3
+// files are empty, but their compressed data still has its tables to decode: a wrong password
+// garbles them, 12. RAR 2.0's cipher is not supported: 14 whatever the password. A wrong
+// password gives 12 for the encrypted files (or 22 for encrypted headers), and the plain ones
+// still come out; in a solid set the files after a failed one fail too.
 TEST_F(UnrarDecrypt, TheSamplesWithTheirPasswordAWrongOneAndNone) {
   const int ok = ERAR_SUCCESS, bad = ERAR_BAD_DATA, none = ERAR_MISSING_PASSWORD, unknown = ERAR_UNKNOWN_FORMAT;
   const struct TCase {
@@ -148,20 +148,27 @@ TEST_F(UnrarDecrypt, TheSamplesWithTheirPasswordAWrongOneAndNone) {
     int End;
   } cases[] = {
       {"rarfile/rar3-comment-psw.rar", "password", {{"file1.txt", ok}, {"file2.txt", ok}}, ERAR_END_ARCHIVE},
-      {"rarfile/rar3-comment-psw.rar", "wrong", {{"file1.txt", ok}, {"file2.txt", ok}}, ERAR_END_ARCHIVE},
+      {"rarfile/rar3-comment-psw.rar", "wrong", {{"file1.txt", bad}, {"file2.txt", bad}}, ERAR_END_ARCHIVE},
       {"rarfile/rar3-comment-psw.rar", nullptr, {{"file1.txt", none}, {"file2.txt", none}}, ERAR_END_ARCHIVE},
       {"rarfile/rar3-comment-hpsw.rar", "password", {{"file1.txt", ok}, {"file2.txt", ok}}, ERAR_END_ARCHIVE},
       {"rarfile/rar3-comment-hpsw.rar", "wrong", {}, none},
       {"rarfile/rar3-comment-hpsw.rar", nullptr, {}, none},
       {"rarfile/rar202-comment-psw.rar", "password", {{"FILE1.TXT", unknown}, {"FILE2.TXT", unknown}}, ERAR_END_ARCHIVE},
       {"rarfile/rar202-comment-psw.rar", nullptr, {{"FILE1.TXT", unknown}, {"FILE2.TXT", unknown}}, ERAR_END_ARCHIVE},
+      // d.txt was encrypted under another password.
+      {"libarchive/test_read_format_rar4_encrypted.rar", "password",
+       {{"a.txt", ok}, {"b.txt", ok}, {"c.txt", ok}, {"d.txt", bad}}, ERAR_END_ARCHIVE},
       {"libarchive/test_read_format_rar4_encrypted.rar", "wrong",
        {{"a.txt", ok}, {"b.txt", bad}, {"c.txt", ok}, {"d.txt", bad}}, ERAR_END_ARCHIVE},
       {"libarchive/test_read_format_rar4_encrypted.rar", nullptr,
        {{"a.txt", ok}, {"b.txt", none}, {"c.txt", ok}, {"d.txt", none}}, ERAR_END_ARCHIVE},
-      // The files after the first follow encrypted packed data in a solid set (see below).
+      // Every file of the solid set is encrypted on its own, packed, each after the last.
+      {"libarchive/test_read_format_rar4_solid_encrypted.rar", "password",
+       {{"a.txt", ok}, {"b.txt", ok}, {"c.txt", ok}, {"d.txt", ok}}, ERAR_END_ARCHIVE},
       {"libarchive/test_read_format_rar4_solid_encrypted.rar", "wrong",
-       {{"a.txt", bad}, {"b.txt", unknown}, {"c.txt", unknown}, {"d.txt", unknown}}, ERAR_END_ARCHIVE},
+       {{"a.txt", bad}, {"b.txt", bad}, {"c.txt", bad}, {"d.txt", bad}}, ERAR_END_ARCHIVE},
+      {"libarchive/test_read_format_rar4_solid_encrypted.rar", nullptr,
+       {{"a.txt", none}, {"b.txt", none}, {"c.txt", none}, {"d.txt", none}}, ERAR_END_ARCHIVE},
       {"libarchive/test_read_format_rar_encryption_partially.rar", nullptr, {{"foo.txt", none}, {"bar.txt", ok}},
        ERAR_END_ARCHIVE},
       {"libarchive/test_read_format_rar_encryption_data.rar", "wrong", {{"foo.txt", bad}, {"bar.txt", bad}},
@@ -244,9 +251,8 @@ TEST_F(UnrarDecrypt, WriterArchivesInEveryLayout) {
 }
 
 // A solid set whose files are each encrypted on their own: stored files whose padding the
-// decoder must pass over, and packed data of a real solid archive. After packed encrypted data
-// the decoder (libunarr) would take the padding for the next file's start: such files are
-// refused as unsupported instead of failing as if the password were wrong.
+// copy must pass over, and packed data of a real solid archive, where the decoder must stop
+// at each file's end and never take the cipher's padding for the next file's start.
 TEST_F(UnrarDecrypt, SolidSetsDecryptEachEntryAndDecodeInOrder) {
   const std::string pw = "solid";
   for (bool packed : {true, false}) {
@@ -266,9 +272,8 @@ TEST_F(UnrarDecrypt, SolidSetsDecryptEachEntryAndDecodeInOrder) {
     const TRun run = ExtractWith(path, pw.c_str(), Out.Path());
     ASSERT_EQ(run.Entries.size(), entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-      const bool afterPadding = packed && i > 0;
-      EXPECT_EQ(run.Entries[i].Result, afterPadding ? ERAR_UNKNOWN_FORMAT : ERAR_SUCCESS) << entries[i].Name;
-      EXPECT_EQ(ReadWholeFile(Out.File(entries[i].Name)), afterPadding ? "" : entries[i].Data);
+      EXPECT_EQ(run.Entries[i].Result, ERAR_SUCCESS) << entries[i].Name;
+      EXPECT_EQ(ReadWholeFile(Out.File(entries[i].Name)), entries[i].Data);
     }
   }
 }

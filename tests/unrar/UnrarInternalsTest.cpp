@@ -129,10 +129,10 @@ TEST(UnrarInternals, EveryTruncationOfAnArchiveFailsCleanly) {
   }
 }
 
-// Entries bigger than the memory bound: a plain archive file is read in place; a split entry
-// or one behind a self-extractor stub goes through a temporary file in the destination folder,
-// which is gone afterwards.
-TEST(UnrarInternals, BigEntriesAreReadInPlaceOrThroughARemovedTemporaryFile) {
+// Compressed entries of a plain archive file, of one behind a self-extractor stub and of a
+// split one are decoded straight from their parts: the file comes out whole and nothing else
+// is left in the destination folder.
+TEST(UnrarInternals, CompressedEntriesLeaveOnlyTheirFile) {
   struct TCase {
     const char* Archive;
     const char* Entry;
@@ -142,8 +142,6 @@ TEST(UnrarInternals, BigEntriesAreReadInPlaceOrThroughARemovedTemporaryFile) {
       {"rarfile/rar3-seektest.sfx", "stest1.txt", 0xc5b7e6a2},
       {"libarchive/test_rar_multivolume_single_file.part1.rar", "LibarchiveAddingTest.html", 0x5e05a663},
   };
-  size_t saved = TUnarrSession::MemoryLimit;
-  TUnarrSession::MemoryLimit = 64;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Archive);
     TTempDir out;
@@ -159,7 +157,6 @@ TEST(UnrarInternals, BigEntriesAreReadInPlaceOrThroughARemovedTemporaryFile) {
     for (auto& p : fs::directory_iterator(out.Path())) files += p.is_regular_file();
     EXPECT_EQ(files, 1u);
   }
-  TUnarrSession::MemoryLimit = saved;
 }
 
 // The packed bytes of an entry come part after part, whatever size the reader asks for; a
