@@ -20,8 +20,8 @@ struct TRar3FilterRegisters {
 
 // Runs a standard filter over `size` bytes at `data`, a buffer of 2 * size bytes: the x86 and
 // Itanium filters work in place, the others write their result after the input, into bytes
-// that start as zeros (parameters out of range, such as no channels, leave them so, as
-// libunarr does). `fileOffset` is where the block starts in the file. Returns the result; null
+// that start as zeros (parameters out of range, such as no channels, leave them so, as the
+// reference decoder of the tests does). `fileOffset` is where the block starts in the file. Returns the result; null
 // only for an Unknown filter.
 const uint8_t* RunRar3Filter(TRar3Filter filter, uint8_t* data, uint32_t size, const TRar3FilterRegisters& regs,
                              uint32_t fileOffset);
