@@ -212,7 +212,7 @@ int TRar3Unpacker::TState::Run20(uint64_t bitLimit, uint64_t outLimit, int& even
       rc = ERAR_BAD_DATA;
       break;
     }
-    Rar3CopyMatch(win, mask, pos, length, dist);
+    RarCopyMatch(win, mask, pos, length, dist);
     pos += length;
   }
   In.B = b;

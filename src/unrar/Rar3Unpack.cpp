@@ -383,7 +383,7 @@ int TRar3Unpacker::TState::Run29(uint64_t bitLimit, uint64_t outLimit, int& even
       rc = ERAR_BAD_DATA;
       break;
     }
-    Rar3CopyMatch(win, mask, pos, length, dist);
+    RarCopyMatch(win, mask, pos, length, dist);
     pos += length;
   }
   In.B = b;
@@ -430,7 +430,7 @@ int TRar3Unpacker::TState::PpmEscape(int& event) {
       if (c < 0) return ERAR_BAD_DATA;
       length = uint32_t(c) + (code == 4 ? 32 : 4);
       if (!DistanceOk(UnpPos, dist) || UnpPos + length > EntryEnd) return ERAR_BAD_DATA;
-      Rar3CopyMatch(Window.get(), WinSize - 1, UnpPos, length, dist);
+      RarCopyMatch(Window.get(), WinSize - 1, UnpPos, length, dist);
       UnpPos += length;
       return ERAR_SUCCESS;
     }

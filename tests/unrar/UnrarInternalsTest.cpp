@@ -13,6 +13,7 @@
 #include "unrar/RarOutput.h"
 #include "unrar/RarUnpack.h"
 #include "unrar/RarVolumes.h"
+#include "unrar/RarWindow.h"
 
 namespace fs = std::filesystem;
 
@@ -194,6 +195,30 @@ TEST(UnrarInternals, PartsInputReadsAcrossVolumes) {
   EXPECT_EQ(out, "HELLO");
   out.clear();
   EXPECT_EQ(readAll({{"v3", 0, 5}}, 10, out), ERAR_EREAD);
+}
+
+// A match copied inside the circular window gives what copying it byte by byte gives: plain
+// and overlapping runs, runs across the window's end, and a distance close to the window's
+// size, whose source wraps round to just after the target.
+TEST(UnrarInternals, MatchesCopyInsideTheWindowAsByteByByte) {
+  const struct {
+    uint64_t Pos;
+    uint32_t Length;
+    uint64_t Dist;
+  } cases[] = {
+      {40, 8, 20}, {40, 20, 1}, {40, 20, 3}, {40, 20, 9}, {60, 10, 30},  // inside, with and without overlap
+      {2, 6, 60}, {3, 5, 61}, {1, 6, 62},                                 // source wraps to just after the target
+      {60, 10, 20}, {30, 12, 40},                                         // across the end
+      {10, 5, 64},                                                        // a whole window back
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Pos << "/" << c.Length << "/" << c.Dist);
+    uint8_t win[64], expected[64];
+    for (int i = 0; i < 64; ++i) win[i] = expected[i] = uint8_t(i * 7 + 1);
+    for (uint32_t i = 0; i < c.Length; ++i) expected[(c.Pos + i) & 63] = expected[(c.Pos + i - c.Dist) & 63];
+    RarCopyMatch(win, 63, c.Pos, c.Length, c.Dist);
+    EXPECT_EQ(std::string(win, win + 64), std::string(expected, expected + 64));
+  }
 }
 
 }  // namespace
