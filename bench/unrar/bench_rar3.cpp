@@ -84,11 +84,12 @@ bool DecodeUnarr(const TSampleSet& set) {
     r.WholeCrc = e.WholeCrc;
     plain.push_back(r);
   }
-  // One entry at a time, as the library hands a plain archive's entries to libunarr; a solid
+  // One entry at a time, as the library handed a plain archive's entries to libunarr; a solid
   // set in one pass.
+  auto inputs = [&sources](const TRarEntry& e) { return std::make_unique<TPartsInput>(e.Parts, sources); };
   auto run = [&](const std::vector<const TRarEntry*>& entries) {
     TUnarrSession session;
-    if (session.Build(entries, set.Solid, sources, "/tmp") != ERAR_SUCCESS) return false;
+    if (session.Build(entries, set.Solid, inputs, "/tmp") != ERAR_SUCCESS) return false;
     for (size_t i = 0; i < entries.size(); ++i) {
       TBenchSink sink;
       if (session.Extract(i, sink) != ERAR_SUCCESS || sink.Crc != entries[i]->WholeCrc) {
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_rar3 [--runs N] [--repeat N] [--write DIR] ARCHIVE...\n");
     return 2;
   }
-  // libunarr's copy of the packed data is held in memory, as the library does for sets this size.
+  // libunarr's copy of the packed data is held in memory, as the library did for sets this size.
   TUnarrSession::MemoryLimit = size_t(1) << 30;
   int failed = 0;
   std::printf("%-52s %8s %10s %12s %16s\n", "archive", "MB out", "ours s", "libunarr s", "libunarr / ours");
