@@ -21,6 +21,7 @@ constexpr unsigned HostUnix = 3;
 constexpr unsigned FlagSplitBefore = 0x01;
 constexpr unsigned FlagSplitAfter = 0x02;
 constexpr unsigned FlagEncrypted = 0x04;
+constexpr unsigned FlagSolid = 0x10;  // the entry continues the solid stream of the one before
 // The legacy record's name field; an older library cuts longer names to fit it.
 constexpr std::size_t LegacyNameSize = 260;
 
@@ -30,6 +31,7 @@ constexpr std::int32_t msgUnsupportedVersion = 25328;
 
 // The extended message of a password failure where the handler gave up before any try.
 const char* const NoPasswordGivenText = "No password given";
+const char* const SolidBrokenText = "A file before it in the solid archive could not be unpacked";
 
 // Encrypted entries of unpack versions before 1.5 and from 2.0 to 2.6 use the ciphers of those
 // versions, which our library does not decrypt: its 14 for them says so, not that the
@@ -221,7 +223,7 @@ void TUnRar::ProcessArchive(const std::string& archive) {
   FLastPartCrc.clear();
   FAskedVolume.clear();
   FMissingVolume.clear();
-  FVolumeMissing = FVolumeStopped = FMissingReported = false;
+  FVolumeMissing = FVolumeStopped = FMissingReported = FSolidBroken = false;
   FSetContinues = true;
   FScanIncomplete = false;
   FEntriesFound = 0;
@@ -257,6 +259,7 @@ void TUnRar::ProcessArchive(const std::string& archive) {
           FBytesExpected += static_cast<std::int64_t>(UnpackedSize(FHeaderData));
         }
       }
+      if (!(FHeaderData.Flags & FlagSolid)) FSolidBroken = false;
       // A failed password ends its entry only; the entries after it are still extracted.
       if (FHeaderData.Flags & FlagEncrypted)
         ProcessEncryptedEntry();
@@ -450,6 +453,7 @@ void TUnRar::ProcessEncryptedEntry() {
     WipeString(FPassword);
   }
   UndoTry(before, folders);
+  FSolidBroken = true;
   ReportError(FDestFileName, tried || !OnGetPassword ? std::string() : NoPasswordGivenText, "0", 26517);
 }
 
@@ -516,6 +520,10 @@ void TUnRar::FinishEntry(int result, int systemError, const TFileStamp& before, 
   else if (result == ERAR_ECREATE || result == ERAR_EWRITE) reason = SystemReason(systemError);
   // A link that was not made says where it pointed.
   else if (result == ERAR_SKIPPED_LINK && FLinkTarget[0]) reason = WideToUtf8(FLinkTarget.data(), FLinkTarget.size());
+  // The decoder cannot go on past a file it could not unpack: the reason lies there.
+  else if (result == ERAR_BAD_DATA && (FHeaderData.Flags & FlagSolid) && FSolidBroken) reason = SolidBrokenText;
+  // A file that could not be written was still unpacked, for the solid files after it.
+  if (result != ERAR_ECREATE && result != ERAR_EWRITE && result != ERAR_SKIPPED_LINK) FSolidBroken = true;
   ReportError(FDestFileName, reason, "0", message);
 }
 

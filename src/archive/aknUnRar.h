@@ -129,6 +129,7 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   bool FVolumeMissing = false;
   bool FVolumeStopped = false;
   bool FMissingReported = false;  // an entry cut short by it already said so
+  bool FSolidBroken = false;      // an entry of the current solid stream could not be unpacked
   bool FSetContinues = true;      // the last volume scanned says another one follows
   bool FScanIncomplete = false;   // its headers end in damage or encryption, not at their end
   std::int32_t FEntriesFound = 0;

@@ -9,6 +9,7 @@
 #include <deque>
 #include <vector>
 
+#include "unrar/RarWindow.h"
 #include "unrar/unrar.h"
 
 namespace {
@@ -123,31 +124,6 @@ uint32_t SlotToLength(TBits& b, uint32_t slot) {
   if (slot < 8) return 2 + slot;
   unsigned extra = slot / 4 - 1;
   return 2 + ((4 | (slot & 3)) << extra) + b.Get(extra);
-}
-
-// Copies a match inside the circular window; the caller has checked the distance.
-inline void CopyMatch(uint8_t* win, uint64_t mask, uint64_t pos, uint32_t length, uint64_t dist) {
-  uint64_t size = mask + 1;
-  uint64_t d = pos & mask, s = (pos - dist) & mask;
-  // A whole window back: those bytes already are where they belong.
-  if (d == s) return;
-  if (d + length <= size && s + length <= size) {
-    uint8_t* dp = win + d;
-    const uint8_t* sp = win + s;
-    if (dist >= length) {
-      std::memmove(dp, sp, length);
-    } else if (dist == 1) {
-      std::memset(dp, *sp, length);
-    } else {
-      // The match repeats its own start: each step may only read what is already written.
-      uint32_t i = 0;
-      if (dist >= 8)
-        for (; i + 8 <= length; i += 8) std::memcpy(dp + i, sp + i, 8);
-      for (; i < length; ++i) dp[i] = sp[i];
-    }
-    return;
-  }
-  for (uint32_t i = 0; i < length; ++i) win[(d + i) & mask] = win[(s + i) & mask];
 }
 
 uint64_t MachineMemory() {
@@ -515,7 +491,7 @@ int TRar5Unpacker::TState::Run(uint64_t limit, uint64_t outLimit) {
       rc = ERAR_BAD_DATA;
       break;
     }
-    CopyMatch(win, mask, pos, length, dist);
+    RarCopyMatch(win, mask, pos, length, dist);
     pos += length;
   }
   Bits = b;

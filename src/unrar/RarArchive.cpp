@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,11 +74,6 @@ bool IsRar5Encrypted(const TRarEntryHeader& h) { return h.UnpVer == RarVersion5 
 // The key under which an entry's name is remembered for hard links and copies.
 std::string EntryKey(const std::string& name) { return JoinInside("", name); }
 
-std::string TempFolder() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
-}
-
 // Once the set cannot be read further every read reports it; 12 would read as "one more entry".
 int StickyEnd(int rc) { return rc == ERAR_BAD_DATA ? ERAR_BAD_ARCHIVE : rc; }
 
@@ -139,9 +133,6 @@ int TRarArchive::OpenFirst(std::unique_ptr<TByteSource> source, const std::strin
   if (auto* file = dynamic_cast<TFileSource*>(source.get())) SeenVolumes.insert(file->Identity());
   Volume = std::make_unique<TVolume>(path, std::move(source), Keys);
   int rc = Volume->Reader.Open();
-  FirstMarkerAtStart = Volume->Reader.MarkerPos() == 0 && !Volume->Reader.IsRar5();
-  FirstVolumePath = path;
-  ReadAheadSolid = (Volume->Reader.MainFlags() & RarMainSolid) && !Volume->Reader.IsRar5();
   return rc;
 }
 
@@ -255,42 +246,17 @@ int TRarArchive::CollectParts(TRarEntry& entry) {
   return ERAR_SUCCESS;
 }
 
-int TRarArchive::ReadAhead() {
-  ReadAheadDone = true;
-  for (;;) {
-    TRarEntry entry;
-    int rc = NextEntry(entry);
-    if (rc != ERAR_SUCCESS && rc != ERAR_BAD_DATA) return SolidTail = rc;
-    int parts = CollectParts(entry);
-    entry.Status = parts;
-    SolidEntries.push_back(std::move(entry));
-    if (parts != ERAR_SUCCESS) return SolidTail = StickyEnd(parts);
-  }
-}
-
 int TRarArchive::ReadHeader(TRarEntryHeader& header, std::string& volumeName) {
   if (HaveCurrent) ProcessFile(RAR_SKIP, nullptr, nullptr);
-  const TRarEntry* entry = nullptr;
-  int rc;
+  if (Ended) return Ended;
   // Headers a password did not open were not consumed: after another password the same read
   // goes on from there.
-  if (ReadAheadSolid) {
-    // A solid set is read ahead whole, volume changes included, so it can be unpacked in one pass.
-    bool locked = SolidCursor >= SolidEntries.size() && SolidTail == ERAR_MISSING_PASSWORD;
-    if (!ReadAheadDone || (locked && Keys.CanOpenHeaders())) ReadAhead();
-    if (SolidCursor >= SolidEntries.size()) return SolidTail;
-    entry = &SolidEntries[SolidCursor++];
-    rc = entry->Header.HeaderCrcOk ? ERAR_SUCCESS : ERAR_BAD_DATA;
-  } else {
-    if (Ended) return Ended;
-    rc = NextEntry(Current);
-    if (rc == ERAR_MISSING_PASSWORD) return rc;
-    if (rc != ERAR_SUCCESS && rc != ERAR_BAD_DATA) return Ended = rc;
-    entry = &Current;
-  }
+  int rc = NextEntry(Current);
+  if (rc == ERAR_MISSING_PASSWORD) return rc;
+  if (rc != ERAR_SUCCESS && rc != ERAR_BAD_DATA) return Ended = rc;
   HaveCurrent = true;
-  header = entry->Header;
-  volumeName = entry->VolumeName;
+  header = Current.Header;
+  volumeName = Current.VolumeName;
   return rc;
 }
 
@@ -306,19 +272,10 @@ TRarArchive::TRoute TRarArchive::Route(const TRarEntry& e) const {
     if (h.Method > RarMethodStore + 5) return TRoute::Unsupported;
     return stored ? TRoute::Copy : TRoute::Rar5;
   }
-  // libunarr unpacks RAR 2.0 to 2.9 compression (unpack versions 20 to 36); RAR 1.5
-  // compression and methods past "best" have no decoder here.
-  if (h.UnpVer > 36 || h.Method > RarMethodStore + 5 || (!stored && h.UnpVer < 20)) return TRoute::Unsupported;
-  if (ReadAheadSolid) return !stored && AfterEncryptedPacked(e) ? TRoute::Unsupported : TRoute::UnarrSolid;
-  return stored ? TRoute::Copy : TRoute::Unarr;
-}
-
-bool TRarArchive::AfterEncryptedPacked(const TRarEntry& e) const {
-  for (const TRarEntry& earlier : SolidEntries) {
-    if (&earlier == &e) return false;
-    if (earlier.Header.Encrypted() && earlier.Header.Method != RarMethodStore) return true;
-  }
-  return false;
+  // RAR 1.5 compression, versions past RAR 4 and methods past "best" have no decoder here.
+  if (h.UnpVer > 36 || h.Method > RarMethodStore + 5) return TRoute::Unsupported;
+  if (stored) return TRoute::Copy;
+  return TRar3Unpacker::Decodes(h.UnpVer) ? TRoute::Rar3 : TRoute::Unsupported;
 }
 
 int TRarArchive::CanRead(const TRarEntry& e) const {
@@ -336,17 +293,16 @@ std::unique_ptr<IPackedInput> TRarArchive::EntryInput(const TRarEntry& entry, ui
 int TRarArchive::ProcessFile(int operation, const char* destPath, const char* destName) {
   if (!HaveCurrent) return ERAR_BAD_ARCHIVE;
   HaveCurrent = false;
-  size_t solidIndex = SolidCursor - 1;
-  TRarEntry& entry = ReadAheadSolid ? SolidEntries[solidIndex] : Current;
+  TRarEntry& entry = Current;
   int rc = entry.Status;
-  if (!ReadAheadSolid && entry.Header.SplitAfter()) {
+  if (entry.Header.SplitAfter()) {
     // Skipping a split file still walks through its volumes, so reading goes on behind it.
     rc = CollectParts(entry);
     if (rc != ERAR_SUCCESS) Ended = StickyEnd(rc);
   }
   const TRoute route = Route(entry);
   if (ListOnly || (operation != RAR_TEST && operation != RAR_EXTRACT)) {
-    if (!ListOnly && route == TRoute::Rar5) KeepForSolidStream(entry);
+    if (!ListOnly && SolidStreamRoute(route)) KeepForSolidStream(entry);
     return rc;
   }
 
@@ -355,7 +311,7 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
   if (operation == RAR_EXTRACT) {
     dest = PlanDestination(destPath, destName, h.Name);
     if (dest.Empty()) {
-      if (route == TRoute::Rar5) KeepForSolidStream(entry);
+      if (SolidStreamRoute(route)) KeepForSolidStream(entry);
       LastOutputError = EINVAL;
       return ERAR_ECREATE;
     }
@@ -370,13 +326,15 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
     return rc;
   }
   if (rc != ERAR_SUCCESS) {
-    if (route == TRoute::Rar5) KeepForSolidStream(entry);
+    if (SolidStreamRoute(route)) KeepForSolidStream(entry);
     return rc;
   }
   if (route == TRoute::Unsupported) return ERAR_UNKNOWN_FORMAT;
   if (int can = CanRead(entry)) {
-    // The entry stays current, so that the caller may set a password and try again.
+    // The entry stays current, so that the caller may set a password and try again; one that
+    // cannot be read at all still takes its place in its solid stream (and ends it there).
     if (can == ERAR_MISSING_PASSWORD) HaveCurrent = true;
+    else if (SolidStreamRoute(route)) KeepForSolidStream(entry);
     return can;
   }
   if (route == TRoute::Redirect) return Redirect(entry, operation, dest);
@@ -386,35 +344,34 @@ int TRarArchive::ProcessFile(int operation, const char* destPath, const char* de
       // Without the right password the entry stays current for another try, and is still
       // kept for the solid entries after it when the caller moves on.
       HaveCurrent = refused == ERAR_MISSING_PASSWORD || refused == ERAR_BAD_PASSWORD;
-      if (!HaveCurrent && route == TRoute::Rar5) KeepForSolidStream(entry);
+      if (!HaveCurrent && SolidStreamRoute(route)) KeepForSolidStream(entry);
       return refused;
     }
   }
-  if (route == TRoute::Rar5) {
+  if (SolidStreamRoute(route)) {
     if (entry.Header.Solid()) CatchUpSolidStream();
-    else Rar5Behind.clear();
+    else SolidBehind.clear();
   }
-  std::string tempFolder = operation == RAR_EXTRACT ? dest.Root : TempFolder();
-  rc = Unpack(entry, route, solidIndex, operation, dest, tempFolder);
+  rc = Unpack(entry, route, operation, dest);
   // Without a check value a wrong password shows only when the data's checksum fails; the
   // caller may try another, unless the entry's solid stream has already moved past it.
-  if (rc == ERAR_BAD_DATA && h.Encrypted() && !(route == TRoute::Rar5 && h.Solid())) HaveCurrent = true;
+  if (rc == ERAR_BAD_DATA && h.Encrypted() && !(SolidStreamRoute(route) && h.Solid())) HaveCurrent = true;
   return rc;
 }
 
 void TRarArchive::KeepForSolidStream(const TRarEntry& entry) {
   // An entry that is not solid starts a stream of its own: what came before is not needed.
-  if (!entry.Header.Solid()) Rar5Behind.clear();
-  Rar5Behind.push_back(entry);
+  if (!entry.Header.Solid()) SolidBehind.clear();
+  SolidBehind.push_back(entry);
 }
 
 void TRarArchive::CatchUpSolidStream() {
-  std::vector<TRarEntry> behind = std::move(Rar5Behind);
-  Rar5Behind.clear();
+  std::vector<TRarEntry> behind = std::move(SolidBehind);
+  SolidBehind.clear();
   // Results do not matter here: after a failure the decoder refuses the solid entries that follow.
   for (const TRarEntry& e : behind) {
     TNullSink sink;
-    Decode(e, TRoute::Rar5, 0, sink, TempFolder());
+    Decode(e, Route(e), sink);
   }
 }
 
@@ -441,6 +398,11 @@ bool TRarArchive::HashMatches(const TRarHasher& hasher, const TRarEntry& e) {
     }
   }
   return hasher.Matches(e.WholeCrc, e.WholeHash);
+}
+
+TRar3Unpacker& TRarArchive::Unpacker3() {
+  if (!Rar3Decoder) Rar3Decoder = std::make_unique<TRar3Unpacker>();
+  return *Rar3Decoder;
 }
 
 TRar5Unpacker& TRarArchive::Unpacker5() {
@@ -509,8 +471,7 @@ int TRarArchive::CopyOfExtracted(const TRarEntry& entry, const TDestination& des
   return ERAR_SUCCESS;
 }
 
-int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation,
-                        const TDestination& dest, const std::string& tempFolder) {
+int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, int operation, const TDestination& dest) {
   const TRarEntryHeader& h = entry.Header;
   const bool extract = operation == RAR_EXTRACT;
   // A RAR 1.5-4.x link from Unix holds its target as data, which becomes a link, not a file.
@@ -520,14 +481,14 @@ int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex,
     if (int rc = out.Create(dest)) {
       LastOutputError = out.Error();
       // Still needed by the solid entries after it.
-      if (route == TRoute::Rar5) KeepForSolidStream(entry);
+      if (SolidStreamRoute(route)) KeepForSolidStream(entry);
       return rc;
     }
   }
   TEntrySink sink(ProcessDataProc, extract && !link ? &out : nullptr, entry.WholeHashType);
-  sink.KeepGoing = route == TRoute::Rar5 && (Volume->Reader.MainFlags() & RarMainSolid);
+  sink.KeepGoing = SolidStreamRoute(route) && (Volume->Reader.MainFlags() & RarMainSolid);
   if (link) sink.KeepLimit = MaxLinkTarget;
-  int rc = Decode(entry, route, solidIndex, sink, tempFolder);
+  int rc = Decode(entry, route, sink);
   if (rc == ERAR_SUCCESS && sink.WriteError) rc = sink.WriteError;
   if (rc == ERAR_SUCCESS && !h.UnpSizeUnknown && sink.Count != h.UnpSize) rc = ERAR_BAD_DATA;
   const bool hashOk = rc == ERAR_SUCCESS && HashMatches(sink.Hasher, entry);
@@ -546,8 +507,7 @@ int TRarArchive::Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex,
   return hashOk ? ERAR_SUCCESS : ERAR_BAD_DATA;
 }
 
-int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex, IUnpackSink& sink,
-                        const std::string& tempFolder) {
+int TRarArchive::Decode(const TRarEntry& entry, TRoute route, IUnpackSink& sink) {
   const TRarEntryHeader& h = entry.Header;
   switch (route) {
     case TRoute::Copy: {
@@ -561,22 +521,12 @@ int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex,
       std::unique_ptr<IPackedInput> input = EntryInput(entry, size, key);
       return CopyStored(*input, size, sink);
     }
-    case TRoute::Unarr: {
-      // A big entry of a plain archive file is read where it lies: copying it first would double
-      // the reading for nothing. Volumes, stubs, old commented headers and encrypted data take
-      // the image.
-      if (!InMemory && entry.Parts.size() == 1 && h.PackSize > TUnarrSession::MemoryLimit && FirstMarkerAtStart &&
-          !(Volume->Reader.MainFlags() & RarMainVolume) && !(h.Flags & (RarFileComment | RarFileEncrypted)) &&
-          entry.VolumeName == FirstVolumePath) {
-        TUnarrSession direct;
-        int rc = direct.ExtractInPlace(entry.VolumeName, h.HeaderPos, h.UnpSize, sink);
-        if (rc != TUnarrSession::NotInPlace) return rc;
-      }
-      TUnarrSession session;
-      if (int rc = session.Build({&entry}, false, ImageInputs(), tempFolder)) return rc;
-      return session.Extract(0, sink);
+    case TRoute::Rar3: {
+      // Each entry is decrypted on its own; the decoder stops at the unpacked size, before the
+      // cipher's padding, so nothing of one entry's input runs into the next.
+      std::unique_ptr<IPackedInput> input = EntryInput(entry, TRarDecryptInput::NoLimit);
+      return Unpacker3().Unpack(h, *input, sink);
     }
-    case TRoute::UnarrSolid: return DecodeSolid(solidIndex, sink, tempFolder);
     case TRoute::Rar5: {
       const TRar5Key* key = nullptr;
       if (IsRar5Encrypted(h))
@@ -587,40 +537,4 @@ int TRarArchive::Decode(const TRarEntry& entry, TRoute route, size_t solidIndex,
     }
     default: return ERAR_UNKNOWN_FORMAT;
   }
-}
-
-TUnarrSession::TEntryInputs TRarArchive::ImageInputs() {
-  // The image holds what the decoder reads: decrypted data keeps its padding, as the packed
-  // size in the image's header counts it.
-  return [this](const TRarEntry& e) { return EntryInput(e, TRarDecryptInput::NoLimit); };
-}
-
-int TRarArchive::DecodeSolid(size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder) {
-  // The image is made again when a password came (or changed) since, when entries were added
-  // by headers a password opened later, or for an entry tried again.
-  long image = solidIndex < SolidImageIndex.size() ? SolidImageIndex[solidIndex] : -1;
-  if (SolidSession && (SolidKeyGeneration != Keys.Generation() || SolidImageIndex.size() != SolidEntries.size() ||
-                       (image >= 0 && !SolidSession->CanExtract(size_t(image)))))
-    SolidSession.reset();
-  if (!SolidSession) {
-    std::vector<const TRarEntry*> decodable;
-    SolidImageIndex.assign(SolidEntries.size(), -1);
-    for (size_t i = 0; i < SolidEntries.size(); ++i) {
-      const TRarEntry& e = SolidEntries[i];
-      if (e.Status != ERAR_SUCCESS || Route(e) != TRoute::UnarrSolid || CanRead(e) != ERAR_SUCCESS) continue;
-      SolidImageIndex[i] = long(decodable.size());
-      decodable.push_back(&e);
-    }
-    SolidSession = std::make_unique<TUnarrSession>();
-    SolidKeyGeneration = Keys.Generation();
-    if (int rc = SolidSession->Build(decodable, true, ImageInputs(), tempFolder)) {
-      SolidSession.reset();
-      return rc;
-    }
-    image = SolidImageIndex[solidIndex];
-  }
-  int rc = image < 0 ? ERAR_BAD_DATA : SolidSession->Extract(size_t(image), sink);
-  // After a failure mid-entry the decoder is out of step; the next entry starts a fresh pass.
-  if (rc != ERAR_SUCCESS) SolidSession.reset();
-  return rc;
 }

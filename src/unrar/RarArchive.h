@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "unrar/Rar3Unpack.h"
 #include "unrar/Rar5Unpack.h"
 #include "unrar/RarBlocks.h"
 #include "unrar/RarCrypt.h"
@@ -50,7 +51,6 @@ class TRarArchive : private TSourceProvider {
   // Follows a split entry into the next volumes, adding their parts.
   int CollectParts(TRarEntry& entry);
   int ChangeVolume();
-  int ReadAhead();  // RAR 4 solid sets: every entry up front, so that libunarr runs once in order
   // How an entry's packed data becomes its bytes. Every decision about that is taken in Route;
   // Decode carries it out.
   // Encryption is a stage below the decoder on every route but Folder (see EntryInput).
@@ -58,17 +58,11 @@ class TRarArchive : private TSourceProvider {
     Folder,       // nothing to unpack
     Unsupported,  // a method or version nobody here unpacks
     Copy,         // stored data, copied from its parts
-    Unarr,        // compressed data of a plain archive, one entry at a time
-    UnarrSolid,   // compressed or stored data of a solid set, unpacked in one pass in order
+    Rar3,         // RAR 2.0-4.x compressed data, through the handle's own decoder
     Rar5,         // RAR 5 compressed data, through the handle's own decoder
     Redirect,     // a RAR 5 link or file copy: no data of its own
   };
   TRoute Route(const TRarEntry& entry) const;
-  // A packed entry of a solid set that follows encrypted packed data. libunarr carries what it
-  // read ahead at the end of one solid entry into the next, and after encrypted data that is
-  // the cipher's padding, which it then decodes as the next entry's start; such entries wait
-  // for a decoder that takes each entry's input on its own.
-  bool AfterEncryptedPacked(const TRarEntry& entry) const;
   // 0 when the entry's data can be read: it is not encrypted, or its cipher is supported and a
   // password is set; else 22 or 14 (see CanDecryptRar4).
   int CanRead(const TRarEntry& entry) const;
@@ -77,18 +71,17 @@ class TRarArchive : private TSourceProvider {
   // RAR 5 entry needs the key Rar5Key found.
   std::unique_ptr<IPackedInput> EntryInput(const TRarEntry& entry, uint64_t plainLimit,
                                            const TRar5Key* rar5Key = nullptr);
-  int Unpack(const TRarEntry& entry, TRoute route, size_t solidIndex, int operation, const TDestination& dest,
-             const std::string& tempFolder);
-  int Decode(const TRarEntry& entry, TRoute route, size_t solidIndex, IUnpackSink& sink,
-             const std::string& tempFolder);
-  int DecodeSolid(size_t solidIndex, IUnpackSink& sink, const std::string& tempFolder);
-  TUnarrSession::TEntryInputs ImageInputs();
+  int Unpack(const TRarEntry& entry, TRoute route, int operation, const TDestination& dest);
+  int Decode(const TRarEntry& entry, TRoute route, IUnpackSink& sink);
   int Redirect(const TRarEntry& entry, int operation, const TDestination& dest);
   int CopyOfExtracted(const TRarEntry& entry, const TDestination& dest);
-  // RAR 5 solid streams: an entry nobody unpacked is kept until a later one needs it, then
-  // unpacked into nothing (only entries of the stream the next one belongs to are kept).
+  // The routes whose decoder carries a solid stream from one entry to the next.
+  static bool SolidStreamRoute(TRoute route) { return route == TRoute::Rar3 || route == TRoute::Rar5; }
+  // Solid streams: an entry nobody unpacked is kept until a later one needs it, then unpacked
+  // into nothing (only entries of the stream the next one belongs to are kept).
   void KeepForSolidStream(const TRarEntry& entry);
   void CatchUpSolidStream();
+  TRar3Unpacker& Unpacker3();
   TRar5Unpacker& Unpacker5();
   // The key of an encrypted RAR 5 entry, held against its password check value: 0 with `key`
   // set, 22 without a password, 24 for a wrong one, 14 for a cipher this library does not know.
@@ -101,25 +94,16 @@ class TRarArchive : private TSourceProvider {
   std::map<std::string, std::unique_ptr<TByteSource>> Sources;  // volumes whose data an entry needs
   std::set<std::pair<uint64_t, uint64_t>> SeenVolumes;  // device and inode of every volume opened
   bool InMemory = false;
-  bool FirstMarkerAtStart = false;  // libunarr reads a file in place only when it starts with the marker
-  std::string FirstVolumePath;
   bool ListOnly = false;
-  bool ReadAheadSolid = false;  // a RAR 1.5-4.x solid set, unpacked by libunarr in one pass
   int Ended = 0;  // sticky result once the set cannot be read further
 
   bool HaveCurrent = false;
   TRarEntry Current;
 
-  bool ReadAheadDone = false;
-  std::vector<TRarEntry> SolidEntries;
-  size_t SolidCursor = 0;
-  int SolidTail = ERAR_END_ARCHIVE;
-  std::unique_ptr<TUnarrSession> SolidSession;
-  std::vector<long> SolidImageIndex;
-  size_t SolidKeyGeneration = 0;  // the password the session's image was decrypted with
-
-  std::unique_ptr<TRar5Unpacker> Rar5Decoder;  // one per handle: it carries RAR 5 solid streams
-  std::vector<TRarEntry> Rar5Behind;           // skipped entries of the current solid stream
+  // One of each per handle: they carry the solid streams.
+  std::unique_ptr<TRar3Unpacker> Rar3Decoder;
+  std::unique_ptr<TRar5Unpacker> Rar5Decoder;
+  std::vector<TRarEntry> SolidBehind;  // skipped entries of the current solid stream
   std::map<std::string, TDestination> Extracted;
   std::set<std::string> Tested;
 

@@ -18,19 +18,20 @@
  *  A callback must not call back into the library with the same handle.
  *
  * Volumes are asked for when reading reaches them: inside RARProcessFile for a file that
- * continues in the next volume, inside RARReadHeader for a boundary between files. A solid set
- * of RAR 1.5-4.x is read ahead whole at its first RARReadHeader (so that it is unpacked in one
- * pass), and its volume callbacks all come then. A RAR 5 solid set is read as it goes: entries
- * the caller skips are unpacked (into nothing) when a later one needs them, so any of them may
- * be skipped; after one of them failed, the later ones of its solid stream fail too (12).
+ * continues in the next volume, inside RARReadHeader for a boundary between files; solid
+ * sets too. A solid set is read as it goes: entries the caller skips are unpacked (into
+ * nothing) when a later one needs them, so any of them may be skipped; after one of them
+ * failed, the later ones of its solid stream fail too (12).
  *
  * Encrypted data (RAR 1.5 and RAR 2.9-4.x ciphers) is decrypted as it is read, with the
  * password set through RARSetPassword. Without a password RARProcessFile answers 22; with a
- * wrong one 12, once the data's CRC fails (these formats cannot tell sooner), and nothing is
- * left of the file. An entry whose cipher is not supported (RAR 2.0's, unpack versions 20 and
- * 26) answers 14 whatever the password. After a failed attempt on an encrypted entry (22, or
- * 12 with a password set) the same entry may be processed again, after RARSetPassword, until
- * RARReadHeader moves on.
+ * wrong one 12, once the decoder or the data's CRC finds the garbage (these formats have no
+ * password check), and nothing is left of the file. An entry whose cipher is not supported
+ * (RAR 2.0's, unpack versions 20 and 26) answers 14 whatever the password. After a failed
+ * attempt on an encrypted entry (22, or 12 with a password set) the same entry may be
+ * processed again, after RARSetPassword, until RARReadHeader moves on; after 12, not an entry
+ * that continues a solid stream, which has moved past it. Each entry of a solid set is
+ * decrypted on its own, so encrypted and plain entries may follow each other in any order.
  *
  * An archive whose headers are encrypted needs RARSetPassword before its first RARReadHeader.
  * Without a password, or with one that does not open the headers, RARReadHeader answers 22 (24

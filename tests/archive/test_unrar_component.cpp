@@ -74,10 +74,9 @@ class UnRarComponent : public TUnRarFixture {
 // archive (25243), and a link whose target leads out of the target folder (26800). -1 would stand
 // for a file that failed its CRC check (OnEnd with false).
 const std::map<std::string, std::vector<int>> KnownFailures = {
-    {"test_read_format_rar3_lowdist_reset.rar", {25153}},
     {"test_read_format_rar4_encrypted.rar", {26517, 26517}},
     {"test_read_format_rar4_encrypted_filenames.rar", {26517}},
-    {"test_read_format_rar4_solid_encrypted.rar", {26517, 25326, 25326, 25326}},
+    {"test_read_format_rar4_solid_encrypted.rar", {26517, 26517, 26517, 26517}},
     {"test_read_format_rar4_solid_encrypted_filenames.rar", {26517}},
     {"test_read_format_rar_encryption_data.rar", {26517, 26517}},
     {"test_read_format_rar_encryption_header.rar", {26517}},
@@ -980,4 +979,43 @@ TEST_F(UnRarComponent, TheTraversalSampleWritesNothingOutside) {
     EXPECT_TRUE(fs::is_empty(outside));
     EXPECT_FALSE(fs::exists(Temp.File("pwned.txt")));
   }
+}
+
+// A solid set whose first packed file cannot be unpacked (encrypted, no password): the files
+// that continue it fail too, and say why; a plain file after it that starts its own stream
+// comes out. The packed data is a real solid archive's.
+TEST_F(UnRarComponent, FilesAfterAnUnpackableOneInASolidSetSayWhy) {
+  const std::string sample = CopySample("rarfile/rar3-solid.rar");
+  TUnRar plain;
+  Prepare(plain, sample);
+  ASSERT_EQ(plain.Extract(), 2);
+  const std::string text = FileContents(Out + "/stest1.txt");
+  ASSERT_EQ(text.size(), 2048u);
+  const std::string bytes = FileContents(sample);
+  // stest1.txt's data follows its header at 20 (44 bytes), stest2.txt's its header at 156.
+  const auto packed = [&](const char* name, size_t at, size_t size, uint16_t flags) {
+    TRarTestEntry e{name, text};
+    e.Packed = bytes.substr(at, size);
+    e.Method = 0x33;
+    e.ExtraFlags = flags;
+    return e;
+  };
+  const std::string archive = Temp.File("broken-solid.rar");
+  WriteRarArchive(archive, {packed("one.txt", 64, 92, 0x04), packed("two.txt", 200, 14, 0x10),
+                            packed("three.txt", 64, 92, 0), packed("four.txt", 200, 14, 0x10)},
+                  [] {
+                    TRarWriterOptions o;
+                    o.Solid = true;
+                    return o;
+                  }());
+  fs::remove_all(Out);
+  Log = TEventLog{};
+  TUnRar u;
+  Prepare(u, archive);
+  EXPECT_EQ(u.Extract(), 2);
+  ASSERT_EQ(Log.Codes(), (std::vector<int>{26517, 25153}));
+  EXPECT_EQ(Log.Errors[1].FileName, Out + "/two.txt");
+  EXPECT_EQ(Log.Errors[1].ExtendedMsg, "A file before it in the solid archive could not be unpacked");
+  EXPECT_EQ(FileContents(Out + "/three.txt"), text);
+  EXPECT_EQ(FileContents(Out + "/four.txt"), text);
 }

@@ -51,7 +51,6 @@ std::map<std::string, std::vector<std::string>> SampleSets() {
 
 // The sets that do not come out whole, and why.
 const std::map<std::string, int> NotWhole = {
-    {"libarchive/test_read_format_rar3_lowdist_reset.rar", 1},         // decoder failure
     {"libarchive/test_read_format_rar4_encrypted.rar", 1},             // encrypted entries
     {"libarchive/test_read_format_rar4_encrypted_filenames.rar", 1},
     {"libarchive/test_read_format_rar4_solid_encrypted.rar", 1},

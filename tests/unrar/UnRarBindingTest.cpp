@@ -88,9 +88,23 @@ TEST(UnRarBinding, LooksInTheProgramFolderThenInTheInstalledLibraryFolder) {
     GTEST_SKIP() << "a libunrar.so is installed on the search path";
   }
   const std::filesystem::path built = std::filesystem::path(UNRAR_LIBRARY_DIR) / "libunrar.so";
-  const std::filesystem::path prefix =
-      std::filesystem::temp_directory_path() / ("unrar-layout-" + std::to_string(getpid()));
+  // The library is never unloaded, and dlopen answers a path it has loaded before without
+  // looking at the file again: every layout gets a prefix of its own.
+  int layout = 0;
+  auto nextPrefix = [&layout] {
+    return std::filesystem::temp_directory_path() /
+           ("unrar-layout-" + std::to_string(getpid()) + "-" + std::to_string(layout++));
+  };
+  // The program's parent folder is not a place the library is taken from. Tried first: once a
+  // copy is loaded, the plain name finds it among the loaded ones.
+  std::filesystem::path prefix = nextPrefix();
+  std::filesystem::create_directories(prefix / "bin");
+  std::filesystem::copy_file(built, prefix / "libunrar.so");
+  EXPECT_FALSE(InitUnRarLibrary((prefix / "bin").string()));
+  DoneUnRarLibrary();
+  std::filesystem::remove_all(prefix);
   for (const auto& c : cases) {
+    prefix = nextPrefix();
     std::filesystem::remove_all(prefix);
     std::filesystem::create_directories(prefix / "bin");
     for (const std::string& copy : c.Copies) {
@@ -102,12 +116,6 @@ TEST(UnRarBinding, LooksInTheProgramFolderThenInTheInstalledLibraryFolder) {
     DoneUnRarLibrary();
     std::filesystem::remove_all(prefix);
   }
-  // The program's parent folder is not a place the library is taken from.
-  std::filesystem::create_directories(prefix / "bin");
-  std::filesystem::copy_file(built, prefix / "libunrar.so");
-  EXPECT_FALSE(InitUnRarLibrary((prefix / "bin").string()));
-  DoneUnRarLibrary();
-  std::filesystem::remove_all(prefix);
 }
 
 TEST(UnRarBinding, TheLaterEntryPointsOfOurLibrary) {

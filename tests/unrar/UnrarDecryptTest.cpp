@@ -134,11 +134,11 @@ class UnrarDecrypt : public ::testing::Test {
 
 }  // namespace
 
-// The collection's encrypted archives. The rarfile samples open with "password"; their RAR 3
-// files are empty, so a wrong password yields the same empty files (the format has no way to
-// tell). RAR 2.0's cipher is not supported: 14 whatever the password. libarchive's samples
-// have a password not known here: a wrong one gives 12 for the encrypted files (or 22 for
-// encrypted headers) and the plain ones still come out.
+// The collection's encrypted archives; "password" opens them. The rarfile samples' RAR 3
+// files are empty, but their compressed data still has its tables to decode: a wrong password
+// garbles them, 12. RAR 2.0's cipher is not supported: 14 whatever the password. A wrong
+// password gives 12 for the encrypted files (or 22 for encrypted headers), and the plain ones
+// still come out; in a solid set the files after a failed one fail too.
 TEST_F(UnrarDecrypt, TheSamplesWithTheirPasswordAWrongOneAndNone) {
   const int ok = ERAR_SUCCESS, bad = ERAR_BAD_DATA, none = ERAR_MISSING_PASSWORD, unknown = ERAR_UNKNOWN_FORMAT;
   const struct TCase {
@@ -148,20 +148,27 @@ TEST_F(UnrarDecrypt, TheSamplesWithTheirPasswordAWrongOneAndNone) {
     int End;
   } cases[] = {
       {"rarfile/rar3-comment-psw.rar", "password", {{"file1.txt", ok}, {"file2.txt", ok}}, ERAR_END_ARCHIVE},
-      {"rarfile/rar3-comment-psw.rar", "wrong", {{"file1.txt", ok}, {"file2.txt", ok}}, ERAR_END_ARCHIVE},
+      {"rarfile/rar3-comment-psw.rar", "wrong", {{"file1.txt", bad}, {"file2.txt", bad}}, ERAR_END_ARCHIVE},
       {"rarfile/rar3-comment-psw.rar", nullptr, {{"file1.txt", none}, {"file2.txt", none}}, ERAR_END_ARCHIVE},
       {"rarfile/rar3-comment-hpsw.rar", "password", {{"file1.txt", ok}, {"file2.txt", ok}}, ERAR_END_ARCHIVE},
       {"rarfile/rar3-comment-hpsw.rar", "wrong", {}, none},
       {"rarfile/rar3-comment-hpsw.rar", nullptr, {}, none},
       {"rarfile/rar202-comment-psw.rar", "password", {{"FILE1.TXT", unknown}, {"FILE2.TXT", unknown}}, ERAR_END_ARCHIVE},
       {"rarfile/rar202-comment-psw.rar", nullptr, {{"FILE1.TXT", unknown}, {"FILE2.TXT", unknown}}, ERAR_END_ARCHIVE},
+      // d.txt was encrypted under another password.
+      {"libarchive/test_read_format_rar4_encrypted.rar", "password",
+       {{"a.txt", ok}, {"b.txt", ok}, {"c.txt", ok}, {"d.txt", bad}}, ERAR_END_ARCHIVE},
       {"libarchive/test_read_format_rar4_encrypted.rar", "wrong",
        {{"a.txt", ok}, {"b.txt", bad}, {"c.txt", ok}, {"d.txt", bad}}, ERAR_END_ARCHIVE},
       {"libarchive/test_read_format_rar4_encrypted.rar", nullptr,
        {{"a.txt", ok}, {"b.txt", none}, {"c.txt", ok}, {"d.txt", none}}, ERAR_END_ARCHIVE},
-      // The files after the first follow encrypted packed data in a solid set (see below).
+      // Every file of the solid set is encrypted on its own, packed, each after the last.
+      {"libarchive/test_read_format_rar4_solid_encrypted.rar", "password",
+       {{"a.txt", ok}, {"b.txt", ok}, {"c.txt", ok}, {"d.txt", ok}}, ERAR_END_ARCHIVE},
       {"libarchive/test_read_format_rar4_solid_encrypted.rar", "wrong",
-       {{"a.txt", bad}, {"b.txt", unknown}, {"c.txt", unknown}, {"d.txt", unknown}}, ERAR_END_ARCHIVE},
+       {{"a.txt", bad}, {"b.txt", bad}, {"c.txt", bad}, {"d.txt", bad}}, ERAR_END_ARCHIVE},
+      {"libarchive/test_read_format_rar4_solid_encrypted.rar", nullptr,
+       {{"a.txt", none}, {"b.txt", none}, {"c.txt", none}, {"d.txt", none}}, ERAR_END_ARCHIVE},
       {"libarchive/test_read_format_rar_encryption_partially.rar", nullptr, {{"foo.txt", none}, {"bar.txt", ok}},
        ERAR_END_ARCHIVE},
       {"libarchive/test_read_format_rar_encryption_data.rar", "wrong", {{"foo.txt", bad}, {"bar.txt", bad}},
@@ -244,31 +251,62 @@ TEST_F(UnrarDecrypt, WriterArchivesInEveryLayout) {
 }
 
 // A solid set whose files are each encrypted on their own: stored files whose padding the
-// decoder must pass over, and packed data of a real solid archive. After packed encrypted data
-// the decoder (libunarr) would take the padding for the next file's start: such files are
-// refused as unsupported instead of failing as if the password were wrong.
+// copy must pass over, and packed data of a real solid archive (RAR 2.9, its second file
+// continuing the first), where the decoder must stop at each file's end and never take the
+// cipher's padding for the next file's start. Plain and encrypted files in any order, and a
+// stored file between the packed ones, which leaves the decoder's state alone.
 TEST_F(UnrarDecrypt, SolidSetsDecryptEachEntryAndDecodeInOrder) {
   const std::string pw = "solid";
-  for (bool packed : {true, false}) {
-    SCOPED_TRACE(packed ? "packed" : "stored");
+  const std::vector<TPackedSample> samples = PackedSamples("rarfile/rar3-solid.rar");
+  ASSERT_EQ(samples.size(), 2u);
+  ASSERT_EQ(samples[1].Header.Flags & RarFileSolid, RarFileSolid);
+  ASSERT_NE(samples[0].Header.Method, RarMethodStore);
+  ASSERT_NE(samples[1].Header.Method, RarMethodStore);
+  enum TKind { Packed0, Packed1, Stored };
+  const struct TCase {
+    const char* Name;
+    std::vector<std::pair<TKind, bool>> Files;  // what, encrypted
+  } cases[] = {
+      {"packed, both encrypted", {{Packed0, true}, {Packed1, true}}},
+      {"packed, the first encrypted", {{Packed0, true}, {Packed1, false}}},
+      {"packed, the second encrypted", {{Packed0, false}, {Packed1, true}}},
+      {"a stored file between", {{Packed0, true}, {Stored, true}, {Packed1, true}}},
+      {"a plain stored file between", {{Packed0, true}, {Stored, false}, {Packed1, false}}},
+      {"stored only", {{Stored, true}, {Stored, true}, {Stored, true}}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
     std::vector<TRarTestEntry> entries;
-    if (packed) {
-      for (const TPackedSample& s : PackedSamples("rarfile/rar3-solid.rar")) entries.push_back(FromSample(s, pw));
-      ASSERT_EQ(entries.size(), 2u);
-      EXPECT_EQ(entries[1].ExtraFlags & RarFileSolid, RarFileSolid);
-    } else {
-      for (size_t size : {3, 16, 40}) entries.push_back(File("s" + std::to_string(size), Pattern(size), pw));
+    for (const auto& [kind, encrypted] : c.Files) {
+      const std::string password = encrypted ? pw : "";
+      if (kind == Stored) {
+        const size_t size = 3 + 13 * entries.size();
+        entries.push_back(File("s" + std::to_string(entries.size()), Pattern(size), password));
+      } else {
+        entries.push_back(FromSample(samples[kind == Packed0 ? 0 : 1], password));
+      }
     }
     TRarWriterOptions options;
     options.Solid = true;
-    const std::string path = WriteRarArchive(Src.File(packed ? "packed.rar" : "stored.rar"), entries, options).front();
+    const std::string path = WriteRarArchive(Src.File("solid.rar"), entries, options).front();
     fs::remove_all(Out.Path());
     const TRun run = ExtractWith(path, pw.c_str(), Out.Path());
     ASSERT_EQ(run.Entries.size(), entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-      const bool afterPadding = packed && i > 0;
-      EXPECT_EQ(run.Entries[i].Result, afterPadding ? ERAR_UNKNOWN_FORMAT : ERAR_SUCCESS) << entries[i].Name;
-      EXPECT_EQ(ReadWholeFile(Out.File(entries[i].Name)), afterPadding ? "" : entries[i].Data);
+      EXPECT_EQ(run.Entries[i].Result, ERAR_SUCCESS) << entries[i].Name;
+      EXPECT_EQ(ReadWholeFile(Out.File(entries[i].Name)), entries[i].Data) << entries[i].Name;
+    }
+    // Without the password the encrypted files fail, and so does every packed file after an
+    // encrypted packed one (the stream cannot go on); plain files before that come out.
+    fs::remove_all(Out.Path());
+    const TRun none = ExtractWith(path, nullptr, Out.Path());
+    ASSERT_EQ(none.Entries.size(), entries.size());
+    bool streamBroken = false;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const auto [kind, encrypted] = c.Files[i];
+      const int expected = encrypted ? ERAR_MISSING_PASSWORD : kind != Stored && streamBroken ? ERAR_BAD_DATA : ERAR_SUCCESS;
+      EXPECT_EQ(none.Entries[i].Result, expected) << entries[i].Name;
+      if (encrypted && kind != Stored) streamBroken = true;
     }
   }
 }

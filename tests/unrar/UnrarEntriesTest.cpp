@@ -292,8 +292,8 @@ TEST_F(UnrarEntries, AttributesByHostAreReportedAndApplied) {
   EXPECT_TRUE(fs::is_directory(Out.File("folder")));
 }
 
-// Solid sets made by the writer: stored entries, skipped ones, and a set over three volumes,
-// which is read ahead at the first header (all volume notices come then).
+// Solid sets made by the writer: stored entries, skipped ones, and a set over several volumes,
+// which is read as it goes: each volume is announced when reading reaches it, not up front.
 TEST_F(UnrarEntries, GeneratedSolidSetsInOneAndSeveralVolumes) {
   for (uint64_t volumeSize : {uint64_t(0), uint64_t(900)}) {
     SCOPED_TRACE(volumeSize);
@@ -314,7 +314,7 @@ TEST_F(UnrarEntries, GeneratedSolidSetsInOneAndSeveralVolumes) {
     RARSetProcessDataProc(handle, LogProcessData);
     RARHeaderData header{};
     ASSERT_EQ(RARReadHeader(handle, &header), ERAR_SUCCESS);
-    EXPECT_EQ(Log().VolumeCalls.size(), files.size() - 1);
+    EXPECT_EQ(Log().VolumeCalls.size(), 0u);
     EXPECT_EQ(RARProcessFile(handle, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
     std::string dest = out.Path();
     for (size_t i = 1; i < entries.size(); ++i) {
@@ -326,6 +326,7 @@ TEST_F(UnrarEntries, GeneratedSolidSetsInOneAndSeveralVolumes) {
       EXPECT_EQ(ReadWholeFile(out.File(entries[i].Name)), entries[i].Data);
     }
     EXPECT_EQ(RARReadHeader(handle, &header), ERAR_END_ARCHIVE);
+    EXPECT_EQ(Log().VolumeCalls.size(), files.size() - 1);
     RARCloseArchive(handle);
     EXPECT_FALSE(fs::exists(out.File("s1.txt")));
   }

@@ -13,6 +13,7 @@
 #include "unrar/RarOutput.h"
 #include "unrar/RarUnpack.h"
 #include "unrar/RarVolumes.h"
+#include "unrar/RarWindow.h"
 
 namespace fs = std::filesystem;
 
@@ -129,10 +130,10 @@ TEST(UnrarInternals, EveryTruncationOfAnArchiveFailsCleanly) {
   }
 }
 
-// Entries bigger than the memory bound: a plain archive file is read in place; a split entry
-// or one behind a self-extractor stub goes through a temporary file in the destination folder,
-// which is gone afterwards.
-TEST(UnrarInternals, BigEntriesAreReadInPlaceOrThroughARemovedTemporaryFile) {
+// Compressed entries of a plain archive file, of one behind a self-extractor stub and of a
+// split one are decoded straight from their parts: the file comes out whole and nothing else
+// is left in the destination folder.
+TEST(UnrarInternals, CompressedEntriesLeaveOnlyTheirFile) {
   struct TCase {
     const char* Archive;
     const char* Entry;
@@ -142,8 +143,6 @@ TEST(UnrarInternals, BigEntriesAreReadInPlaceOrThroughARemovedTemporaryFile) {
       {"rarfile/rar3-seektest.sfx", "stest1.txt", 0xc5b7e6a2},
       {"libarchive/test_rar_multivolume_single_file.part1.rar", "LibarchiveAddingTest.html", 0x5e05a663},
   };
-  size_t saved = TUnarrSession::MemoryLimit;
-  TUnarrSession::MemoryLimit = 64;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Archive);
     TTempDir out;
@@ -159,7 +158,6 @@ TEST(UnrarInternals, BigEntriesAreReadInPlaceOrThroughARemovedTemporaryFile) {
     for (auto& p : fs::directory_iterator(out.Path())) files += p.is_regular_file();
     EXPECT_EQ(files, 1u);
   }
-  TUnarrSession::MemoryLimit = saved;
 }
 
 // The packed bytes of an entry come part after part, whatever size the reader asks for; a
@@ -197,6 +195,30 @@ TEST(UnrarInternals, PartsInputReadsAcrossVolumes) {
   EXPECT_EQ(out, "HELLO");
   out.clear();
   EXPECT_EQ(readAll({{"v3", 0, 5}}, 10, out), ERAR_EREAD);
+}
+
+// A match copied inside the circular window gives what copying it byte by byte gives: plain
+// and overlapping runs, runs across the window's end, and a distance close to the window's
+// size, whose source wraps round to just after the target.
+TEST(UnrarInternals, MatchesCopyInsideTheWindowAsByteByByte) {
+  const struct {
+    uint64_t Pos;
+    uint32_t Length;
+    uint64_t Dist;
+  } cases[] = {
+      {40, 8, 20}, {40, 20, 1}, {40, 20, 3}, {40, 20, 9}, {60, 10, 30},  // inside, with and without overlap
+      {2, 6, 60}, {3, 5, 61}, {1, 6, 62},                                 // source wraps to just after the target
+      {60, 10, 20}, {30, 12, 40},                                         // across the end
+      {10, 5, 64},                                                        // a whole window back
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Pos << "/" << c.Length << "/" << c.Dist);
+    uint8_t win[64], expected[64];
+    for (int i = 0; i < 64; ++i) win[i] = expected[i] = uint8_t(i * 7 + 1);
+    for (uint32_t i = 0; i < c.Length; ++i) expected[(c.Pos + i) & 63] = expected[(c.Pos + i - c.Dist) & 63];
+    RarCopyMatch(win, 63, c.Pos, c.Length, c.Dist);
+    EXPECT_EQ(std::string(win, win + 64), std::string(expected, expected + 64));
+  }
 }
 
 }  // namespace

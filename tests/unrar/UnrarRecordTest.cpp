@@ -1,5 +1,5 @@
 // The extended header record: its layout, whole names, 64-bit sizes and the other fields; the
-// ABI version; the reason a file could not be written; and libunarr kept off stderr.
+// ABI version; the reason a file could not be written; and nothing on stderr.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -196,7 +196,7 @@ TEST_F(UnrarRecord, ACreateErrorLeavesItsReasonInErrno) {
   }
 }
 
-// libunarr complains on stderr about damaged data; nothing of it may reach the user's stderr.
+// Damaged data is reported through results only; nothing may reach the user's stderr.
 TEST_F(UnrarRecord, DecoderDiagnosticsStayOffStderr) {
   const std::string captured = Out.File("stderr.txt");
   fflush(stderr);
