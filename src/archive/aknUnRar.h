@@ -86,7 +86,7 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   // RARProcessFile for the current entry with its destination; the system's error code after
   // the call goes to systemError.
   int CallProcessFile(int operation, int* systemError = nullptr);
-  // The checks and questions before an entry is written (file spec, name, OnBegin, overwrite,
+  // The checks and questions before an entry is written (FileSpec, name, OnBegin, overwrite,
   // its folders). False when it is not to be written: the library was told to skip it.
   bool AcceptForExtraction(TEntryFolders& folders);
   void ProcessEntry();

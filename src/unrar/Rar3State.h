@@ -122,7 +122,6 @@ struct TRar3Unpacker::TState {
   int Flush();
   // Before a run of LZ symbols: the buffer refilled, and the bit where the run must stop.
   int PrepareLzRun(uint64_t& bitLimit);
-  int WriteWindow(uint64_t from, uint64_t to);
   int RunFilters();
   int EndFilters();
 

@@ -86,16 +86,6 @@ int TRar3Unpacker::TState::Begin(const TRarEntryHeader& e, bool& solid) {
 
 // --- window and output ---
 
-int TRar3Unpacker::TState::WriteWindow(uint64_t from, uint64_t to) {
-  while (from < to) {
-    uint64_t at = from & (WinSize - 1);
-    uint64_t n = std::min(to - from, WinSize - at);
-    if (int rc = Sink->Write(Window.get() + at, size_t(n))) return rc;
-    from += n;
-  }
-  return ERAR_SUCCESS;
-}
-
 int TRar3Unpacker::TState::PrepareLzRun(uint64_t& bitLimit) {
   if (int rc = In.Refill(2 * TRar3Input::LookAhead)) return rc;
   // A symbol with its extra bits takes under 8 bytes; before the end the loop keeps that much
@@ -109,7 +99,7 @@ int TRar3Unpacker::TState::Flush() {
   while (FlushedPos < UnpPos) {
     if (Pending.empty() || FlushedPos < Pending.front().Start) {
       uint64_t end = Pending.empty() ? UnpPos : std::min(UnpPos, Pending.front().Start);
-      if (int rc = WriteWindow(FlushedPos, end)) return rc;
+      if (int rc = RarWriteWindow(*Sink, Window.get(), WinSize, FlushedPos, end)) return rc;
       FlushedPos = end;
       continue;
     }

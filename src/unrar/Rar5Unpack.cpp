@@ -192,7 +192,6 @@ struct TRar5Unpacker::TState {
   int Run(uint64_t limit, uint64_t outLimit);
   int ReadFilter();
   int Flush();
-  int WriteWindow(uint64_t from, uint64_t to);
   int ApplyFilter(const TFilter& filter);
   uint64_t InputBit() const { return (InBase + Bits.Pos) * 8 + Bits.Bit; }
   uint64_t FlushLimit() const { return FlushedPos + std::min<uint64_t>(WinSize - MaxMatch, FlushChunk); }
@@ -527,21 +526,11 @@ int TRar5Unpacker::TState::ReadFilter() {
   return ERAR_SUCCESS;
 }
 
-int TRar5Unpacker::TState::WriteWindow(uint64_t from, uint64_t to) {
-  while (from < to) {
-    uint64_t at = from & (WinSize - 1);
-    uint64_t n = std::min(to - from, WinSize - at);
-    if (int rc = Sink->Write(Window.get() + at, size_t(n))) return rc;
-    from += n;
-  }
-  return ERAR_SUCCESS;
-}
-
 int TRar5Unpacker::TState::Flush() {
   while (FlushedPos < UnpPos) {
     if (Filters.empty() || FlushedPos < Filters.front().Start) {
       uint64_t end = Filters.empty() ? UnpPos : std::min(UnpPos, Filters.front().Start);
-      if (int rc = WriteWindow(FlushedPos, end)) return rc;
+      if (int rc = RarWriteWindow(*Sink, Window.get(), WinSize, FlushedPos, end)) return rc;
       FlushedPos = end;
       continue;
     }

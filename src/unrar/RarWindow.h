@@ -1,7 +1,10 @@
 // The circular window the RAR decoders write into.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+
+#include "unrar/RarUnpack.h"
 
 // Copies a match inside the circular window; the caller has checked the distance.
 inline void RarCopyMatch(uint8_t* win, uint64_t mask, uint64_t pos, uint32_t length, uint64_t dist) {
@@ -28,4 +31,16 @@ inline void RarCopyMatch(uint8_t* win, uint64_t mask, uint64_t pos, uint32_t len
     return;
   }
   for (uint32_t i = 0; i < length; ++i) win[(d + i) & mask] = win[(s + i) & mask];
+}
+
+// Hands the window's bytes of stream positions [from, to) to the sink, in two pieces where
+// they wrap round; to - from is at most the window's size.
+inline int RarWriteWindow(IUnpackSink& sink, const uint8_t* win, uint64_t size, uint64_t from, uint64_t to) {
+  while (from < to) {
+    const uint64_t at = from & (size - 1);
+    const uint64_t n = std::min(to - from, size - at);
+    if (int rc = sink.Write(win + at, size_t(n))) return rc;
+    from += n;
+  }
+  return 0;
 }

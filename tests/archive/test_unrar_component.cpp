@@ -284,7 +284,7 @@ TEST_F(UnRarComponent, DamagedDataFailsItsCheck) {
   EXPECT_EQ(Log.Errors[0].FileName, Out + "/bad.txt");
 }
 
-// The failed entry ends alone: the file spec stays, and the plain entry after it comes out.
+// The failed entry ends alone: FileSpec stays as it was, and the plain entry after it comes out.
 TEST_F(UnRarComponent, EncryptedEntryWithPasswordButNoHandlerReports26517) {
   TRarTestEntry secret{"secret.txt", "xxxxxxxxxxxxxxxx"};
   secret.ExtraFlags = 0x04;

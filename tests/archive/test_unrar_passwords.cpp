@@ -123,7 +123,7 @@ TEST_F(UnRarPasswords, AnswersDecideEachEncryptedEntryAlone) {
 }
 
 // Nobody is asked for an entry the run does not extract: one OnBegin refuses (the version
-// check's dry run), one outside the file spec.
+// check's dry run), one that FileSpec leaves out.
 TEST_F(UnRarPasswords, EntriesNotExtractedAskNothing) {
   WriteRarArchive(Temp.File("skip.rar"), {Secret("a.txt", "alpha", "pw"), Secret("b.dat", "beta", "pw")});
   TUnRar u;
