@@ -44,7 +44,7 @@ int TRar3Unpacker::TState::ReadTables20() {
   }
   uint8_t levelLengths[LevelCodes20];
   for (unsigned i = 0; i < LevelCodes20; ++i) levelLengths[i] = uint8_t(b.Get(4));
-  TRar3Huffman level;
+  TRarHuffman level;
   if (!level.Build(levelLengths, LevelCodes20)) return ERAR_BAD_DATA;
   uint8_t table[sizeof OldTable20];
   for (uint32_t i = 0; i < tableSize;) {

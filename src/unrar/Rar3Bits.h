@@ -1,6 +1,6 @@
 // The packed side of the RAR 2.0-4.x decoders: a buffer over the entry's IPackedInput read as
 // bits (most significant first, the LZ blocks) or as bytes (the PPMd range coder and the
-// headers of its blocks), and the canonical Huffman codes of the LZ blocks.
+// headers of its blocks).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -79,41 +79,4 @@ class TRar3Input {
   IPackedInput* Source = nullptr;
   std::unique_ptr<uint8_t[]> Buffer;  // Chunk + LookAhead bytes, not cleared beyond what is read
   bool Eof = false;
-};
-
-// A canonical Huffman code of at most 15 bits: codes of one length are consecutive, shorter codes
-// first, and symbols of one length in increasing order, as RAR builds them from bit lengths.
-class TRar3Huffman {
- public:
-  static constexpr unsigned MaxSymbols = 306;
-  static constexpr unsigned MaxLength = 15;
-  static constexpr unsigned QuickBits = 10;
-
-  // False for lengths that give more codes than there is room for. Fewer is allowed (a table
-  // whose symbols are all unused is empty); a bit pattern that no code has is refused when met.
-  bool Build(const uint8_t* lengths, unsigned count);
-
-  // The next symbol, or -1 for a bit pattern without a code.
-  int Decode(TRar3Bits& b) const {
-    uint32_t bits = b.Peek16();
-    uint32_t entry = Quick[bits >> (16 - QuickBits)];
-    if (entry & 15) {
-      b.Skip(entry & 15);
-      return int(entry >> 4);
-    }
-    unsigned length = 0;
-    int symbol = DecodeLong(bits, length);
-    b.Skip(length);
-    return symbol;
-  }
-
- private:
-  // A code longer than QuickBits: its symbol and length, or -1 (length 0).
-  int DecodeLong(uint32_t bits, unsigned& length) const;
-
-  uint32_t Limit[MaxLength + 1] = {};   // 16-bit prefixes below Limit[n] hold codes of up to n bits
-  uint32_t First[MaxLength + 1] = {};   // first code of each length
-  uint32_t Offset[MaxLength + 1] = {};  // index in Symbols of that code's symbol
-  uint16_t Quick[1u << QuickBits] = {};  // symbol << 4 | length, 0 when longer or absent
-  uint16_t Symbols[MaxSymbols] = {};
 };

@@ -12,6 +12,7 @@
 #include "unrar/Rar3Bits.h"
 #include "unrar/Rar3Unpack.h"
 #include "unrar/RarFilters3.h"
+#include "unrar/RarHuffman.h"
 #include "unrar/RarPpmd.h"
 #include "unrar/RarWindow.h"
 
@@ -67,7 +68,7 @@ struct TRar3Unpacker::TState {
   uint32_t LastDist = 0, LastLength = 0;
 
   // --- RAR 2.9-4.x ---
-  TRar3Huffman Main, Dist, LowDist, Rep;
+  TRarHuffman Main, Dist, LowDist, Rep;
   uint8_t OldTable[299 + 60 + 17 + 28] = {};
   bool TablesRead = false;
   uint32_t PrevLowDist = 0, LowDistRepCount = 0;
@@ -93,7 +94,7 @@ struct TRar3Unpacker::TState {
   uint32_t FiltersAtPos = 0;
 
   // --- RAR 2.0 ---
-  TRar3Huffman Main20, Dist20, Rep20, Audio20[4];
+  TRarHuffman Main20, Dist20, Rep20, Audio20[4];
   uint8_t OldTable20[257 * 4] = {};
   bool TablesRead20 = false;
   bool TailTablesFailed = false;  // the tables after an entry's data did not read: no solid entry may follow

@@ -107,14 +107,10 @@ int TRar3Unpacker::TState::Flush() {
     // window keeps the unfiltered bytes, which is what later matches refer to.
     const TPending& f = Pending.front();
     if (!FilterData) FilterData.reset(new uint8_t[2 * Rar3FilterMemory]);
-    uint64_t end = std::min(UnpPos, f.Start + f.Length);
-    while (FlushedPos < end) {
-      uint64_t at = FlushedPos & (WinSize - 1);
-      uint64_t n = std::min(end - FlushedPos, WinSize - at);
-      std::memcpy(FilterData.get() + FilterFill, Window.get() + at, size_t(n));
-      FilterFill += uint32_t(n);
-      FlushedPos += n;
-    }
+    const uint64_t end = std::min(UnpPos, f.Start + f.Length);
+    RarCopyFromWindow(FilterData.get() + FilterFill, Window.get(), WinSize, FlushedPos, end);
+    FilterFill += uint32_t(end - FlushedPos);
+    FlushedPos = end;
     if (FilterFill < f.Length) break;
     if (int rc = RunFilters()) return rc;
   }
@@ -209,7 +205,7 @@ int TRar3Unpacker::TState::ReadTables29() {
     }
     for (zeros += 2; zeros > 0 && i < 20; --zeros) levelLengths[i++] = 0;
   }
-  TRar3Huffman level;
+  TRarHuffman level;
   if (!level.Build(levelLengths, 20)) return ERAR_BAD_DATA;
 
   constexpr unsigned TableSize = sizeof OldTable;

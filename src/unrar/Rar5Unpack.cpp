@@ -9,6 +9,7 @@
 #include <deque>
 #include <vector>
 
+#include "unrar/RarHuffman.h"
 #include "unrar/RarWindow.h"
 #include "unrar/unrar.h"
 
@@ -16,8 +17,6 @@ namespace {
 
 constexpr unsigned MainCodes = 306, DistCodes = 64, AlignCodes = 16, LengthCodes = 44, LevelCodes = 20;
 constexpr unsigned TableCodes = MainCodes + DistCodes + AlignCodes + LengthCodes;
-constexpr unsigned MaxCodeLength = 15;
-constexpr unsigned QuickBits = 10;
 
 // The longest copy one symbol makes: length slot 43 (4097 bytes) plus the three distance bonuses.
 constexpr uint32_t MaxMatch = 4100;
@@ -53,6 +52,7 @@ struct TBits {
     Pos += Bit >> 3;
     Bit &= 7;
   }
+  uint32_t Peek16() const { return Peek32() >> 16; }
   // 1 to 32 bits.
   uint32_t Get(unsigned n) {
     uint32_t v = Peek32() >> (32 - n);
@@ -62,63 +62,12 @@ struct TBits {
   uint64_t Position() const { return uint64_t(Pos) * 8 + Bit; }
 };
 
-// A canonical Huffman code: codes of one length are consecutive, shorter codes first, and
-// symbols of one length in increasing order. Codes up to QuickBits long are found by one lookup.
-struct THuffman {
-  uint32_t QuickLimit = 0;                  // 16-bit prefixes below this hold a short code
-  uint32_t Limit[MaxCodeLength + 1] = {};   // 16-bit prefixes below Limit[n] hold codes up to n bits
-  uint32_t First[MaxCodeLength + 1] = {};   // the first code of each length
-  uint32_t Offset[MaxCodeLength + 1] = {};  // where in Symbols that code's symbol is
-  uint16_t Quick[1u << QuickBits] = {};     // symbol << 4 | length
-  uint16_t Symbols[MainCodes] = {};
-
-  // False for lengths that give more codes than there is room for. Fewer is allowed: a
-  // prefix that no code has is refused when it is met.
-  bool Build(const uint8_t* lengths, unsigned count) {
-    uint32_t perLength[MaxCodeLength + 1] = {};
-    for (unsigned i = 0; i < count; ++i) perLength[lengths[i]]++;
-    uint32_t code = 0, index = 0;
-    for (unsigned n = 1; n <= MaxCodeLength; ++n) {
-      if (code + perLength[n] > (1u << n)) return false;
-      First[n] = code;
-      Offset[n] = index;
-      Limit[n] = (code + perLength[n]) << (16 - n);
-      index += perLength[n];
-      code = (code + perLength[n]) << 1;
-    }
-    uint32_t next[MaxCodeLength + 1];
-    std::memcpy(next, Offset, sizeof next);
-    for (unsigned i = 0; i < count; ++i)
-      if (lengths[i]) Symbols[next[lengths[i]]++] = uint16_t(i);
-    QuickLimit = Limit[QuickBits];
-    for (unsigned n = 1; n <= QuickBits; ++n) {
-      for (uint32_t k = 0; k < perLength[n]; ++k) {
-        uint32_t from = (First[n] + k) << (QuickBits - n);
-        uint16_t entry = uint16_t(Symbols[Offset[n] + k] << 4 | n);
-        std::fill(Quick + from, Quick + from + (1u << (QuickBits - n)), entry);
-      }
-    }
-    return true;
-  }
-
-  bool Decode(TBits& b, uint32_t& symbol) const {
-    uint32_t bits = b.Peek32() >> 16;
-    if (bits < QuickLimit) {
-      uint32_t entry = Quick[bits >> (16 - QuickBits)];
-      b.Skip(entry & 15);
-      symbol = entry >> 4;
-      return true;
-    }
-    for (unsigned n = QuickBits + 1; n <= MaxCodeLength; ++n) {
-      if (bits < Limit[n]) {
-        symbol = Symbols[Offset[n] + (bits >> (16 - n)) - First[n]];
-        b.Skip(n);
-        return true;
-      }
-    }
-    return false;
-  }
-};
+// The next symbol of `code`; false for a bit pattern without a code.
+inline bool DecodeSymbol(const TRarHuffman& code, TBits& b, uint32_t& symbol) {
+  const int s = code.Decode(b);
+  symbol = uint32_t(s);
+  return s >= 0;
+}
 
 uint32_t SlotToLength(TBits& b, uint32_t slot) {
   if (slot < 8) return 2 + slot;
@@ -165,7 +114,7 @@ struct TRar5Unpacker::TState {
   uint64_t OldDist[4] = {};
   uint32_t LastLength = 0;
   bool TablesRead = false;
-  THuffman Main, Dist, Align, Length;
+  TRarHuffman Main, Dist, Align, Length;
 
   std::deque<TFilter> Filters;
   std::vector<uint8_t> FilterData, FilterOut;
@@ -330,7 +279,7 @@ int TRar5Unpacker::TState::ReadTables() {
     }
     for (zeros += 2; zeros > 0 && i < LevelCodes; --zeros) levelLengths[i++] = 0;
   }
-  THuffman level;
+  TRarHuffman level;
   if (!level.Build(levelLengths, LevelCodes)) return ERAR_BAD_DATA;
 
   uint8_t lengths[TableCodes];
@@ -338,7 +287,7 @@ int TRar5Unpacker::TState::ReadTables() {
     // Without a full table's worth of input left, damaged data could run past the padding.
     if (Bits.Pos > InEnd) return ERAR_BAD_DATA;
     uint32_t code = 0;
-    if (!level.Decode(Bits, code)) return ERAR_BAD_DATA;
+    if (!DecodeSymbol(level, Bits, code)) return ERAR_BAD_DATA;
     if (code < 16) {
       lengths[i++] = uint8_t(code);
     } else if (code < 18) {
@@ -407,7 +356,7 @@ int TRar5Unpacker::TState::Run(uint64_t limit, uint64_t outLimit) {
   int rc = ERAR_SUCCESS;
   while (b.Position() < limit && pos < outLimit) {
     uint32_t symbol = 0;
-    if (!Main.Decode(b, symbol)) {
+    if (!DecodeSymbol(Main, b, symbol)) {
       rc = ERAR_BAD_DATA;
       break;
     }
@@ -421,7 +370,7 @@ int TRar5Unpacker::TState::Run(uint64_t limit, uint64_t outLimit) {
     if (symbol >= 262) {
       length = SlotToLength(b, symbol - 262);
       uint32_t slot = 0;
-      if (!Dist.Decode(b, slot)) {
+      if (!DecodeSymbol(Dist, b, slot)) {
         rc = ERAR_BAD_DATA;
         break;
       }
@@ -435,7 +384,7 @@ int TRar5Unpacker::TState::Run(uint64_t limit, uint64_t outLimit) {
           // The low four bits of long distances have a Huffman table of their own.
           if (extra > 4) dist += uint64_t(b.Get(extra - 4)) << 4;
           uint32_t low = 0;
-          if (!Align.Decode(b, low)) {
+          if (!DecodeSymbol(Align, b, low)) {
             rc = ERAR_BAD_DATA;
             break;
           }
@@ -478,7 +427,7 @@ int TRar5Unpacker::TState::Run(uint64_t limit, uint64_t outLimit) {
       }
       d0 = dist;
       uint32_t slot = 0;
-      if (!Length.Decode(b, slot)) {
+      if (!DecodeSymbol(Length, b, slot)) {
         rc = ERAR_BAD_DATA;
         break;
       }
@@ -538,14 +487,10 @@ int TRar5Unpacker::TState::Flush() {
     // window keeps the unfiltered bytes, which is what later matches refer to.
     const TFilter& f = Filters.front();
     if (FilterData.size() < f.Length) FilterData.resize(f.Length);
-    uint64_t end = std::min(UnpPos, f.Start + f.Length);
-    while (FlushedPos < end) {
-      uint64_t at = FlushedPos & (WinSize - 1);
-      uint64_t n = std::min(end - FlushedPos, WinSize - at);
-      std::memcpy(FilterData.data() + FilterFill, Window.get() + at, size_t(n));
-      FilterFill += size_t(n);
-      FlushedPos += n;
-    }
+    const uint64_t end = std::min(UnpPos, f.Start + f.Length);
+    RarCopyFromWindow(FilterData.data() + FilterFill, Window.get(), WinSize, FlushedPos, end);
+    FilterFill += size_t(end - FlushedPos);
+    FlushedPos = end;
     if (FilterFill < f.Length) break;
     int rc = ApplyFilter(f);
     Filters.pop_front();

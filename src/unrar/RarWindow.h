@@ -44,3 +44,15 @@ inline int RarWriteWindow(IUnpackSink& sink, const uint8_t* win, uint64_t size, 
   }
   return 0;
 }
+
+// Copies the window's bytes of stream positions [from, to) to `out`, in two pieces where they
+// wrap round; to - from is at most the window's size.
+inline void RarCopyFromWindow(uint8_t* out, const uint8_t* win, uint64_t size, uint64_t from, uint64_t to) {
+  while (from < to) {
+    const uint64_t at = from & (size - 1);
+    const uint64_t n = std::min(to - from, size - at);
+    std::memcpy(out, win + at, size_t(n));
+    out += n;
+    from += n;
+  }
+}
