@@ -297,8 +297,9 @@ void TForm1::UnrarAfterCheck() {
     for (const TSfvEntry& entry : ReadSfvEntries(bytes)) names.push_back(entry.Name);
   }
   const std::string folder = Native(WorkDir);
+  TFolderListings listings;
   const std::string first = FirstVolumeAmongEntries(
-      names, [&folder](const std::string& name) { return ResolveSfvEntry(folder, name); });
+      names, [&](const std::string& name) { return ResolveSfvEntry(folder, name, listings); });
   if (!first.empty() && SelectUnRarArchive(FromNative(first))) {
     GradBtn9Click();
     return;

@@ -73,8 +73,13 @@ std::string RarSetStem(const std::string& path) {
 }
 
 std::string ResolveSfvEntry(const std::string& folder, const std::string& entryName) {
+  TFolderListings listings;
+  return ResolveSfvEntry(folder, entryName, listings);
+}
+
+std::string ResolveSfvEntry(const std::string& folder, const std::string& entryName, TFolderListings& listings) {
   // Found as the check finds it: subfolders written with "\", another letter case.
-  const TEntryLookup found = FindEntryFile(AddBackslash(folder), {entryName, {}, entryName});
+  const TEntryLookup found = FindEntryFile(AddBackslash(folder), {entryName, {}, entryName}, listings);
   return found.Status == TLookupStatus::Found && FileExists(found.Path) ? found.Path : std::string();
 }
 

@@ -3,6 +3,8 @@
 // (NAME.rar, NAME.r00, NAME.r01 ...) and today's default (NAME.part1.rar, NAME.part2.rar
 // ..., any digit count). No file is opened; only existence is asked, through the
 // resolver given.
+#include "checksum/SfvLookup.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,7 +31,8 @@ std::string RarSetStem(const std::string& path);
 
 // The file an SFV entry names in its folder (with or without trailing separator), found
 // as FindEntryFile finds it: its path when it is a file, else "". Every lookup of an
-// entry by the set code goes through here.
+// entry by the set code goes through here; lookups of one SFV's entries share `listings`.
+std::string ResolveSfvEntry(const std::string& folder, const std::string& entryName, TFolderListings& listings);
 std::string ResolveSfvEntry(const std::string& folder, const std::string& entryName);
 
 using TEntryResolver = std::function<std::string(const std::string& entryName)>;

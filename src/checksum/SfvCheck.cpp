@@ -20,6 +20,7 @@ TSfvCheckResult CheckSfvEntries(const std::string& workDir, const std::vector<TS
     result.ErrorLines.insert(result.ErrorLines.end(), block.begin(), block.end());
   };
 
+  TFolderListings listings;
   const std::uint64_t t0 = clock.MilliSeconds();
   for (int i = 0; i < result.Count; ++i) {
     const TSfvEntry& entry = entries[static_cast<std::size_t>(i)];
@@ -30,7 +31,7 @@ TSfvCheckResult CheckSfvEntries(const std::string& workDir, const std::vector<TS
     }
     if (hooks.OnChecking) hooks.OnChecking(i, entry);
     pump();
-    const TEntryLookup file = FindEntryFile(workDir, entry);
+    const TEntryLookup file = FindEntryFile(workDir, entry, listings);
     TEntryVerdict verdict;
     std::uint32_t actual = 0;
     if (file.Status != TLookupStatus::Found) {

@@ -30,7 +30,8 @@ std::string Joined(const std::vector<std::string>& parts) {
 
 // Folder by folder: the exact part where it exists, else the one entry of the folder
 // whose name differs only in letter case.
-TEntryLookup FindIgnoringCase(const std::string& folder, const std::vector<std::string>& parts) {
+TEntryLookup FindIgnoringCase(const std::string& folder, const std::vector<std::string>& parts,
+                              TFolderListings& listings) {
   TEntryLookup result;
   std::string path = folder;
   for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -40,11 +41,9 @@ TEntryLookup FindIgnoringCase(const std::string& folder, const std::vector<std::
     if (!PathExists(next) && part != "..") {
       const std::string folded = FoldCase(part);
       std::vector<std::string> matches;
-      std::error_code ec;
-      for (const auto& item : std::filesystem::directory_iterator(path.empty() ? "." : path, ec)) {
-        const std::string name = item.path().filename().string();
+      for (const std::string& name : listings.Named(path, folded)) {
         // A name spelt exactly as the part, or a dangling link, is nothing to read.
-        if (name != part && FoldCase(name) == folded && PathExists(path + name)) matches.push_back(name);
+        if (name != part && PathExists(path + name)) matches.push_back(name);
       }
       if (matches.empty()) return result;
       if (matches.size() > 1) {
@@ -65,7 +64,27 @@ TEntryLookup FindIgnoringCase(const std::string& folder, const std::vector<std::
 
 }  // namespace
 
+const std::vector<std::string>& TFolderListings::Named(const std::string& folder, const std::string& folded) {
+  auto found = Folders.find(folder);
+  if (found == Folders.end()) {
+    found = Folders.emplace(folder, std::unordered_map<std::string, std::vector<std::string>>()).first;
+    std::error_code ec;
+    for (const auto& item : std::filesystem::directory_iterator(folder.empty() ? "." : folder, ec)) {
+      std::string name = item.path().filename().string();
+      found->second[FoldCase(name)].push_back(std::move(name));
+    }
+  }
+  static const std::vector<std::string> none;
+  const auto names = found->second.find(folded);
+  return names == found->second.end() ? none : names->second;
+}
+
 TEntryLookup FindEntryFile(const std::string& folder, const TSfvEntry& entry) {
+  TFolderListings listings;
+  return FindEntryFile(folder, entry, listings);
+}
+
+TEntryLookup FindEntryFile(const std::string& folder, const TSfvEntry& entry, TFolderListings& listings) {
   std::vector<std::string> names = {entry.NameBytes.empty() ? entry.Name : entry.NameBytes};
   if (entry.Name != names.front()) names.push_back(entry.Name);
 
@@ -81,7 +100,7 @@ TEntryLookup FindEntryFile(const std::string& folder, const TSfvEntry& entry) {
   for (const std::string& name : names) {
     const std::vector<std::string> parts = PathComponents(name);
     if (parts.empty()) continue;
-    TEntryLookup found = FindIgnoringCase(folder, parts);
+    TEntryLookup found = FindIgnoringCase(folder, parts, listings);
     if (found.Status == TLookupStatus::Found) return found;
     if (found.Status == TLookupStatus::Ambiguous && ambiguous.Status != TLookupStatus::Ambiguous) {
       ambiguous = std::move(found);

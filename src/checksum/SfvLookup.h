@@ -8,6 +8,7 @@
 #include "checksum/SfvFile.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 enum class TLookupStatus { Found, NotFound, Ambiguous };
@@ -18,6 +19,21 @@ struct TEntryLookup {
   std::vector<std::string> Candidates;  // when Ambiguous: the names that differ only in case
 };
 
+// The folders' listings by folded name, each read once, for a run of lookups: an SFV file
+// written with other letter case than the disk's would otherwise read the whole folder for
+// every entry. Files that appear later are still found under their exact names.
+class TFolderListings {
+ public:
+  // The names in `folder` (a path ending with its separator, or "" for the current folder)
+  // whose folded form is `folded`.
+  const std::vector<std::string>& Named(const std::string& folder, const std::string& folded);
+
+ private:
+  std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::string>>> Folders;
+};
+
 // folder ends with its separator. Anything that exists counts as found, folders and
 // FIFOs included: the read decides what it is.
+TEntryLookup FindEntryFile(const std::string& folder, const TSfvEntry& entry, TFolderListings& listings);
+// The same for a single lookup.
 TEntryLookup FindEntryFile(const std::string& folder, const TSfvEntry& entry);

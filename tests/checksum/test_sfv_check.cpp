@@ -1,4 +1,5 @@
 #include "checksum/SfvCheck.h"
+#include "checksum/SfvLookup.h"
 #include "platform/FileSystem.h"
 #include "ChildProcess.h"
 #include "TempDir.h"
@@ -7,6 +8,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -192,6 +194,50 @@ TEST_F(TCheckFixture, SfvFilesMadeOnWindowsFindTheirFiles) {
   EXPECT_EQ(r.ErrorLines[2], " ");
   EXPECT_EQ(r.ErrorLines[3], "Error with file : cd1\\");
   EXPECT_EQ(r.ErrorLines[4], "Not a regular file: a folder\r\n");
+}
+
+// One run reads each folder's listing once and keeps it for every entry: names that differ
+// only in case from files of other folders, the ambiguous and the exact, all in one SFV file.
+TEST_F(TCheckFixture, OneRunFindsEachEntryInItsOwnFolder) {
+  std::filesystem::create_directories(Dir.File("CD1/Sub"));
+  Dir.Write("Readme.NFO", "root");
+  Dir.Write("CD1/README.nfo", "cd1");
+  Dir.Write("CD1/Sub/ReadMe.Nfo", "sub");
+  Dir.Write("dup.txt", "lower");
+  Dir.Write("DUP.TXT", "upper");
+  ASSERT_EQ(symlink("nowhere", Dir.File("Gone.bin").c_str()), 0);
+  const std::string root = CrcOf("root"), cd1 = CrcOf("cd1"), sub = CrcOf("sub"), dup = CrcOf("lower");
+  const std::pair<std::string, std::string> lines[] = {
+      {"readme.nfo " + root, "readme.nfo|Passed|" + root},
+      {"cd1\\readme.NFO " + cd1, "cd1\\readme.NFO|Passed|" + cd1},
+      {"Dup.txt " + dup, "Dup.txt|Not Found|"},
+      {"cd1\\sub\\README.NFO " + sub, "cd1\\sub\\README.NFO|Passed|" + sub},
+      {"dup.txt " + dup, "dup.txt|Passed|" + dup},
+      {"gone.bin 00000000", "gone.bin|Not Found|"},
+      {"README.NFO " + root, "README.NFO|Passed|" + root},
+      {"CD1\\SUB\\readme.nfo " + sub, "CD1\\SUB\\readme.nfo|Passed|" + sub},
+  };
+  std::string sfv;
+  std::vector<std::string> expected;
+  for (const auto& [line, item] : lines) {
+    sfv += line + "\r\n";
+    expected.push_back(item);
+  }
+  Check(sfv);
+  EXPECT_EQ(Items, expected);
+}
+
+TEST(SfvLookup, AFileMadeAfterItsFolderWasListedIsFoundByItsExactName) {
+  TTempDir dir;
+  dir.Write("Other.txt", "x");
+  TFolderListings listings;
+  const std::string folder = dir.Path() + "/";
+  EXPECT_EQ(FindEntryFile(folder, {"other.TXT", "", "other.TXT"}, listings).Status, TLookupStatus::Found);
+  EXPECT_EQ(FindEntryFile(folder, {"late.txt", "", "late.txt"}, listings).Status, TLookupStatus::NotFound);
+  dir.Write("late.txt", "y");
+  const TEntryLookup late = FindEntryFile(folder, {"late.txt", "", "late.txt"}, listings);
+  EXPECT_EQ(late.Status, TLookupStatus::Found);
+  EXPECT_EQ(late.Path, folder + "late.txt");
 }
 
 TEST_F(TCheckFixture, AFifoNamedInTheSfvFailsWithoutHanging) {
