@@ -93,6 +93,9 @@ void TForm1::ScrollListTop(int top) {
   // The list scrolls by whole items, so the bar's value is the top item; setting it is
   // far cheaper than asking the view to bring an item into sight, once per entry.
   QScrollBar* bar = ListBox1->verticalScrollBar();
+  // Items just added reach the bar's range only when the view lays them out, later: the
+  // summary at the end would stay out of sight.
+  if (top > bar->maximum()) ListBox1->doItemsLayout();
   bar->setValue(std::clamp(top, bar->minimum(), bar->maximum()));
 }
 

@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -78,6 +79,26 @@ TEST_F(TCheckPage, OneMissingAndOneDifferingOfThree) {
   EXPECT_EQ(Dialogs.Texts(TScriptedDialogs::TKind::ErrorYesNo),
             QStringList{"One or more files had errors. Would you like to see them?"});
   EXPECT_TRUE(Form->UnRarStarts.isEmpty());
+}
+
+// A list longer than the view ends with the summary in sight: the scroll at the end must count
+// the items just added, which the view lays out only later.
+TEST_F(TCheckPage, TheSummaryIsInSightAtTheEnd) {
+  std::string sfv;
+  for (int i = 0; i < 200; ++i) {
+    Dir.Write("set/f" + std::to_string(i), "123456789");
+    sfv += "f" + std::to_string(i) + " cbf43926\r\n";
+  }
+  Form->show();
+  Choose("long.sfv", sfv);
+  Form->GradBtn5->click();
+  ASSERT_EQ(Form->ListBox1->count(), 210);
+  QScrollBar* bar = Form->ListBox1->verticalScrollBar();
+  Form->ListBox1->doItemsLayout();
+  ASSERT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  const QRect last = Form->ListBox1->visualItemRect(Form->ListBox1->item(209));
+  EXPECT_TRUE(Form->ListBox1->viewport()->rect().contains(last)) << last.y();
 }
 
 TEST_F(TCheckPage, NothingChosenAsksForAnSfv) {
