@@ -223,7 +223,7 @@ void TUnRar::ProcessArchive(const std::string& archive) {
   FLastPartCrc.clear();
   FAskedVolume.clear();
   FMissingVolume.clear();
-  FVolumeMissing = FVolumeStopped = FMissingReported = FSolidBroken = false;
+  FVolumeMissing = FVolumeStopped = FMissingReported = FSolidBroken = FSolidLost = false;
   FSetContinues = true;
   FScanIncomplete = false;
   FEntriesFound = 0;
@@ -259,7 +259,7 @@ void TUnRar::ProcessArchive(const std::string& archive) {
           FBytesExpected += static_cast<std::int64_t>(UnpackedSize(FHeaderData));
         }
       }
-      if (!(FHeaderData.Flags & FlagSolid)) FSolidBroken = false;
+      if (!(FHeaderData.Flags & FlagSolid)) FSolidBroken = FSolidLost = false;
       // A failed password ends its entry only; the entries after it are still extracted.
       if (FHeaderData.Flags & FlagEncrypted)
         ProcessEncryptedEntry();
@@ -424,6 +424,12 @@ void TUnRar::ProcessEncryptedEntry() {
   if (!AcceptForExtraction(folders)) return;
   const TFileStamp before = TFileStamp::Of(FDestFileName);
   int systemError = 0;
+  // No password brings back a file whose stream the library could not follow up to it.
+  if (FSolidLost && (FHeaderData.Flags & FlagSolid)) {
+    CallProcessFile(RAR_SKIP);
+    FinishEntry(ERAR_BAD_DATA, systemError, before, folders);
+    return;
+  }
   // Without a password yet, ask the library first whether one is of any use: a cipher it does
   // not support is reported without a question. It answers before it writes anything.
   if (FPassword.empty() || !OnGetPassword || PasswordAttempts() < 1) {
@@ -451,6 +457,12 @@ void TUnRar::ProcessEncryptedEntry() {
     // What a wrong password gave is garbage: it goes, and the next try asks again.
     RemoveLeftover(before);
     WipeString(FPassword);
+    // Except for a file that continues a solid stream: once its data failed the library has
+    // moved past it, and no other password can be tried, for it or for the files after it.
+    if (result == ERAR_BAD_DATA && (FHeaderData.Flags & FlagSolid)) {
+      FSolidLost = true;
+      break;
+    }
   }
   UndoTry(before, folders);
   FSolidBroken = true;

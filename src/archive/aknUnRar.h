@@ -130,6 +130,7 @@ class TUnRar : public TUnBase, private IUnRarCallbacks {
   bool FVolumeStopped = false;
   bool FMissingReported = false;  // an entry cut short by it already said so
   bool FSolidBroken = false;      // an entry of the current solid stream could not be unpacked
+  bool FSolidLost = false;        // ...and the library went past it: nothing after it can come out
   bool FSetContinues = true;      // the last volume scanned says another one follows
   bool FScanIncomplete = false;   // its headers end in damage or encryption, not at their end
   std::int32_t FEntriesFound = 0;

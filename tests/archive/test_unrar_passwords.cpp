@@ -218,6 +218,52 @@ TEST_F(UnRarPasswords, TheRealSamplesOpenWithTheirPassword) {
   }
 }
 
+// A solid archive whose files are all encrypted (libarchive's sample, password "password").
+// A wrong password for a file that continues the stream cannot be tried again with another:
+// the library has moved past it. That file is reported once as a failed password, and nobody
+// is asked again for it or for the files after it, which say why they did not come out.
+TEST_F(UnRarPasswords, AFailedTryInsideASolidStreamIsFinal) {
+  const std::string archive = std::string(TALLYRA_TESTDATA_DIR) + "/rar/libarchive/test_read_format_rar4_solid_encrypted.rar";
+  const std::string a = Out + "/a.txt", b = Out + "/b.txt", c = Out + "/c.txt", d = Out + "/d.txt";
+  const std::string SolidBroken = "A file before it in the solid archive could not be unpacked";
+  const struct TCase {
+    const char* Title;
+    std::deque<std::optional<std::string>> Answers;
+    std::vector<std::string> AskedFor;
+    std::set<std::string> Files;
+    std::vector<TErrorRecord> Errors;
+  } cases[] = {
+      {"right at once", {"password"}, {a}, {"a.txt", "b.txt", "c.txt", "d.txt"}, {}},
+      // The first file starts the stream: it may be tried again.
+      {"wrong then right for the first", {"wrong", "password"}, {a, a}, {"a.txt", "b.txt", "c.txt", "d.txt"}, {}},
+      // A first file that failed holds up nothing: the stream is caught up with the next answer.
+      {"wrong for the first, right for the second", {"wrong", "wrong", "wrong", "password"}, {a, a, a, b},
+       {"b.txt", "c.txt", "d.txt"}, {{a, "", "0", 26517}}},
+      // The second file's data went through with a wrong key: the stream is lost from there on.
+      {"wrong for the second", {"wrong", "wrong", "wrong", "wrong", "password"}, {a, a, a, b}, {},
+       {{a, "", "0", 26517}, {b, "", "0", 26517}, {c, SolidBroken, "0", 25153}, {d, SolidBroken, "0", 25153}}},
+  };
+  for (const TCase& t : cases) {
+    SCOPED_TRACE(t.Title);
+    fs::remove_all(Out);
+    fs::create_directories(Out);
+    Log = {};
+    TUnRar u;
+    Prepare(u, archive);
+    TPasswordScript script{t.Answers, {}};
+    script.Attach(u);
+    u.Extract();
+    EXPECT_EQ(script.AskedFor, t.AskedFor);
+    EXPECT_EQ(Names(FilesUnder(Out)), t.Files);
+    ASSERT_EQ(Log.Errors.size(), t.Errors.size());
+    for (size_t i = 0; i < t.Errors.size(); ++i) {
+      EXPECT_EQ(Log.Errors[i].FileName, t.Errors[i].FileName);
+      EXPECT_EQ(Log.Errors[i].ExtendedMsg, t.Errors[i].ExtendedMsg);
+      EXPECT_EQ(Log.Errors[i].Code, t.Errors[i].Code);
+    }
+  }
+}
+
 // Encrypted headers over a volume set: the scan sees none of the entries, so the run counts
 // them as they come (every file comes out, not only the first), a file split across volumes is
 // judged by the library's check of its last part's CRC, and stored folders are still made.
