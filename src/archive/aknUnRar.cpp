@@ -387,7 +387,7 @@ bool TUnRar::AcceptForExtraction(TEntryFolders& folders) {
   // CreateStoredDirs; its own entry writes nothing. Behind encrypted headers the scan saw
   // none, so it is made here.
   if (EntryIsDirectory(FHeaderData)) {
-    if (FHeadersHidden && CreateStoredDirs() && !FDestFileName.empty()) ForceDirectories(FDestFileName);
+    if (FHeadersHidden && CreateStoredDirs() && !FDestFileName.empty()) MakeFoldersInside(FDestFileName, nullptr);
     return skip();
   }
   // A name that is nothing but "..", "." and separators has no place to go, and one the

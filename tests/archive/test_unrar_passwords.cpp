@@ -294,6 +294,29 @@ TEST_F(UnRarPasswords, EncryptedHeadersOverVolumesWithFoldersAndSplitFiles) {
 }
 
 // A handler that throws gives no password: that entry fails, the run goes on.
+// Behind encrypted headers stored folders are made as their entries come, and never through a
+// link that stands in the destination: "linked" points outside it.
+TEST_F(UnRarPasswords, FoldersBehindEncryptedHeadersAreNotMadeThroughALink) {
+  TRarTestEntry inner{"linked\\inner", ""}, plain{"own\\sub", ""};
+  inner.Directory = plain.Directory = true;
+  TRarTestEntry file{"c.txt", "gamma"};
+  file.Password = "hp";
+  TRarWriterOptions options;
+  options.HeaderPassword = "hp";
+  WriteRarArchive(Temp.File("dirs.rar"), {inner, plain, file}, options);
+  const std::string outside = Temp.File("outside");
+  fs::create_directories(outside);
+  fs::create_directory_symlink(outside, Out + "/linked");
+  TUnRar u;
+  Prepare(u, Temp.File("dirs.rar"));
+  TPasswordScript script{{"hp"}, {}};
+  script.Attach(u);
+  EXPECT_EQ(u.Extract(), 1);
+  EXPECT_FALSE(fs::exists(outside + "/inner"));
+  EXPECT_TRUE(fs::is_directory(Out + "/own/sub"));
+  EXPECT_EQ(FileContents(Out + "/c.txt"), "gamma");
+}
+
 TEST_F(UnRarPasswords, AHandlerThatThrowsEndsOnlyItsEntry) {
   WriteRarArchive(Temp.File("t.rar"), {Secret("s.txt", "secret", "pw"), {"p.txt", "plain"}});
   TUnRar u;
