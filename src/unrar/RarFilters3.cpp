@@ -73,7 +73,8 @@ void Itanium(uint8_t* data, uint32_t size, uint32_t fileOffset) {
 void Delta(const uint8_t* src, uint8_t* dest, uint32_t size, uint32_t channels) {
   for (uint32_t channel = 0; channel < channels && channel < size; ++channel) {
     uint8_t previous = 0;
-    for (uint32_t at = channel; at < size; at += channels) dest[at] = previous = uint8_t(previous - *src++);
+    // 64 bits: a channel count near 2^32 must not wrap round the step.
+    for (uint64_t at = channel; at < size; at += channels) dest[at] = previous = uint8_t(previous - *src++);
   }
 }
 
@@ -107,7 +108,7 @@ void Rgb(const uint8_t* src, uint8_t* dest, uint32_t size, uint32_t stride, uint
       previous = dest[i];
     }
   }
-  for (uint32_t i = redAt; i + 2 < size; i += 3) {
+  for (uint64_t i = redAt; i + 2 < size; i += 3) {
     uint8_t green = dest[i + 1];
     dest[i] = uint8_t(dest[i] + green);
     dest[i + 2] = uint8_t(dest[i + 2] + green);
@@ -121,7 +122,8 @@ void Audio(const uint8_t* src, uint8_t* dest, uint32_t size, uint32_t channels) 
     uint32_t prevByte = 0, prevDelta = 0, dif[7] = {};
     int d1 = 0, d2 = 0, d3;
     int k1 = 0, k2 = 0, k3 = 0;
-    for (uint32_t i = channel, byteCount = 0; i < size; i += channels, ++byteCount) {
+    uint32_t byteCount = 0;
+    for (uint64_t i = channel; i < size; i += channels, ++byteCount) {
       d3 = d2;
       d2 = int(prevDelta - uint32_t(d1));
       d1 = int(prevDelta);

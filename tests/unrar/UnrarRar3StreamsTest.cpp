@@ -301,6 +301,29 @@ TEST(Rar3Filters, RgbPixelsComeBackFromTheirPredictions) {
   }
 }
 
+// Parameters any filter record may set, up to 2^32 - 1: a channel count or a red position past
+// the block acts as the largest that fits (one byte per channel, no green to add back), and
+// never reads or writes outside the block.
+TEST(Rar3Filters, HugeParametersStayInsideTheBlock) {
+  const uint32_t size = 96;
+  const std::vector<uint8_t> input = RandomBytes(size, 7);
+  auto run = [&](TRar3Filter filter, uint32_t r0, uint32_t r1) {
+    std::vector<uint8_t> buffer(2 * size);
+    std::copy(input.begin(), input.end(), buffer.begin());
+    TRar3FilterRegisters regs;
+    regs.R[0] = r0;
+    regs.R[1] = r1;
+    const uint8_t* out = RunRar3Filter(filter, buffer.data(), size, regs, 0);
+    return std::vector<uint8_t>(out, out + size);
+  };
+  for (uint32_t huge : {0xFFFFFFF0u, 0xFFFFFFFFu, 0x80000000u}) {
+    SCOPED_TRACE(huge);
+    EXPECT_EQ(run(TRar3Filter::Delta, huge, 0), run(TRar3Filter::Delta, size, 0));
+    EXPECT_EQ(run(TRar3Filter::Audio, huge, 0), run(TRar3Filter::Audio, size, 0));
+    EXPECT_EQ(run(TRar3Filter::Rgb, 3 * 8, huge), run(TRar3Filter::Rgb, 3 * 8, size));
+  }
+}
+
 TEST(Rar3Filters, ItaniumBranchTargetsComeBackRelative) {
   const uint32_t fileOffset = 0x4560;
   std::vector<uint8_t> original = RandomBytes(16 * 40 + 5, 77);
