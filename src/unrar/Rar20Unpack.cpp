@@ -65,7 +65,8 @@ int TRar3Unpacker::TState::ReadTables20() {
       for (; n > 0 && i < tableSize; --n) table[i++] = 0;
     }
   }
-  TablesRead20 = true;
+  // As for RAR 2.9: tables cut off by the end of the data are none.
+  TablesRead20 = false;
   if (In.Overrun()) return ERAR_BAD_DATA;
   bool built = true;
   if (AudioBlock) {
@@ -74,10 +75,8 @@ int TRar3Unpacker::TState::ReadTables20() {
     built = Main20.Build(table, MainCodes20) && Dist20.Build(table + MainCodes20, DistCodes20) &&
             Rep20.Build(table + MainCodes20 + DistCodes20, RepCodes20);
   }
-  if (!built) {
-    TablesRead20 = false;
-    return ERAR_BAD_DATA;
-  }
+  if (!built) return ERAR_BAD_DATA;
+  TablesRead20 = true;
   std::memcpy(OldTable20, table, tableSize);
   return ERAR_SUCCESS;
 }

@@ -228,13 +228,14 @@ int TRar3Unpacker::TState::ReadTables29() {
       for (; n > 0 && i < TableSize; --n) table[i++] = 0;
     }
   }
-  TablesRead = true;
+  // Tables cut off by the end of the data are not the stream's: a solid file after this one
+  // must not decode with the ones before them.
+  TablesRead = false;
   if (In.Overrun()) return ERAR_BAD_DATA;
   if (!Main.Build(table, 299) || !Dist.Build(table + 299, 60) || !LowDist.Build(table + 359, 17) ||
-      !Rep.Build(table + 376, 28)) {
-    TablesRead = false;
+      !Rep.Build(table + 376, 28))
     return ERAR_BAD_DATA;
-  }
+  TablesRead = true;
   std::memcpy(OldTable, table, TableSize);
   return ERAR_SUCCESS;
 }
