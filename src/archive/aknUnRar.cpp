@@ -331,7 +331,8 @@ int TUnRar::ReadLockedHeader(const std::string& archive, bool readAlready) {
     WipeString(FPassword);
   }
   FHeadersLocked = true;
-  ReportError(archive, tried || !OnGetPassword ? std::string() : NoPasswordGivenText, "0", 26517);
+  // A cancel at the question has said so already.
+  if (!GetCancel()) ReportError(archive, tried || !OnGetPassword ? std::string() : NoPasswordGivenText, "0", 26517);
   return ERAR_MISSING_PASSWORD;
 }
 
@@ -466,7 +467,7 @@ void TUnRar::ProcessEncryptedEntry() {
   }
   UndoTry(before, folders);
   FSolidBroken = true;
-  ReportError(FDestFileName, tried || !OnGetPassword ? std::string() : NoPasswordGivenText, "0", 26517);
+  if (!GetCancel()) ReportError(FDestFileName, tried || !OnGetPassword ? std::string() : NoPasswordGivenText, "0", 26517);
 }
 
 bool TUnRar::NextPassword(const std::string& fileName, int& attempts) {

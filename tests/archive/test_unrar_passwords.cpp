@@ -317,6 +317,25 @@ TEST_F(UnRarPasswords, FoldersBehindEncryptedHeadersAreNotMadeThroughALink) {
   EXPECT_EQ(FileContents(Out + "/c.txt"), "gamma");
 }
 
+// A cancel at the password question is reported once, as the cancel, for data and for headers.
+TEST_F(UnRarPasswords, ACancelAtTheQuestionIsReportedOnce) {
+  for (const std::string& archive : {RarfileDir + "/rar3-comment-psw.rar", RarfileDir + "/rar3-comment-hpsw.rar"}) {
+    SCOPED_TRACE(archive);
+    fs::remove_all(Out);
+    fs::create_directories(Out);
+    Log = {};
+    TUnRar u;
+    Prepare(u, archive);
+    u.OnGetPassword = [&u](TZipCommon*, const std::string&, std::string&, bool& tryAgain) {
+      tryAgain = false;
+      u.SetCancel(true);
+    };
+    EXPECT_EQ(u.Extract(), 0);
+    ASSERT_EQ(Log.Errors.size(), 1u);
+    EXPECT_EQ(Log.Errors[0].Code, 25443);
+  }
+}
+
 TEST_F(UnRarPasswords, AHandlerThatThrowsEndsOnlyItsEntry) {
   WriteRarArchive(Temp.File("t.rar"), {Secret("s.txt", "secret", "pw"), {"p.txt", "plain"}});
   TUnRar u;
