@@ -23,8 +23,7 @@ QString NameOf(const QString& path) { return QFileInfo(path).fileName(); }
 
 // The dialog's answer goes the way the component's copy goes: overwritten, then emptied.
 void WipeText(QString& text) {
-  volatile char16_t* p = reinterpret_cast<char16_t*>(text.data());
-  for (qsizetype i = 0; i < text.size(); ++i) p[i] = 0;
+  WipeBytes(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
   text.clear();
 }
 }  // namespace
@@ -267,7 +266,9 @@ void TForm1::UnRar1GetPassword(TZipCommon*, const std::string& FileName, std::st
   if (answer->isEmpty()) return;  // nothing to try: the component asks again
   unrarPasswordAskedFor_ = FileName;
   WipeString(unrarPassword_);
-  unrarPassword_ = answer->toStdString();  // the library takes passwords as UTF-8
+  QByteArray utf8 = answer->toUtf8();  // the library takes passwords as UTF-8
+  unrarPassword_.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+  WipeBytes(utf8.data(), static_cast<std::size_t>(utf8.size()));
   WipeText(*answer);
   unrarPasswordOffered_ = true;
   Password = unrarPassword_;

@@ -49,6 +49,8 @@ std::optional<std::string> ReadSecretLine(const std::string& prompt) {
   WriteAll(STDERR_FILENO, prompt);
 
   std::string line;
+  // Room for any password the archiver takes, so that no growing copy is left unwiped.
+  line.reserve(1024);
   bool complete = false, ended = false;
   while (!caughtSignal) {
     char c = 0;
