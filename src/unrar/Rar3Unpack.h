@@ -48,8 +48,3 @@ class TRar3Unpacker {
   std::unique_ptr<TState> S;
 };
 
-// A sink for the entries of a solid set that the caller skips.
-class TDropSink : public IUnpackSink {
- public:
-  int Write(const uint8_t*, size_t) override { return 0; }
-};

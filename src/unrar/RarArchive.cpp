@@ -61,11 +61,6 @@ class TEntrySink : public IUnpackSink {
   TOutputFile* Out;
 };
 
-class TNullSink : public IUnpackSink {
- public:
-  int Write(const uint8_t*, size_t) override { return ERAR_SUCCESS; }
-};
-
 // The longest link target a RAR 1.5-4.x link entry may hold.
 constexpr size_t MaxLinkTarget = PATH_MAX - 1;
 
@@ -370,7 +365,7 @@ void TRarArchive::CatchUpSolidStream() {
   SolidBehind.clear();
   // Results do not matter here: after a failure the decoder refuses the solid entries that follow.
   for (const TRarEntry& e : behind) {
-    TNullSink sink;
+    TDropSink sink;
     Decode(e, Route(e), sink);
   }
 }

@@ -280,7 +280,6 @@ void TRarKeyCache::SetPassword(const char* utf8) {
   if (next.Size == Password.Size && std::memcmp(next.Bytes.data(), Password.Bytes.data(), next.Size) == 0) return;
   Forget();
   Password = next;
-  ++PasswordGeneration;
 }
 
 const TRar3Key& TRarKeyCache::Rar3(const uint8_t* salt) {

@@ -137,9 +137,6 @@ class TRarKeyCache : public IHeaderKeys {
 
   // How many slow derivations ran since the cache was made (tests count them).
   size_t Derivations() const { return DerivationCount; }
-  // Changes whenever another password is set, so that what was decrypted with the old one
-  // can be told apart.
-  size_t Generation() const { return PasswordGeneration; }
 
   static constexpr size_t Capacity = 32;
 
@@ -155,7 +152,6 @@ class TRarKeyCache : public IHeaderKeys {
   std::vector<std::unique_ptr<TRar5Slot>> HeaderSlots5;
   size_t Rar3Next = 0, Rar5Next = 0, HeaderNext = 0;  // the slot replaced next once one is full
   size_t DerivationCount = 0;
-  size_t PasswordGeneration = 0;
 };
 
 // AES-CBC decryption over a buffer, chaining from call to call; keys of 16 or 32 bytes.

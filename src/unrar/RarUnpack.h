@@ -48,6 +48,13 @@ class IUnpackSink {
   virtual int Write(const uint8_t* data, size_t size) = 0;
 };
 
+// A sink for what is decoded only for the entries after it (a skipped or caught-up entry of a
+// solid set).
+class TDropSink : public IUnpackSink {
+ public:
+  int Write(const uint8_t*, size_t) override { return 0; }
+};
+
 constexpr size_t UnpackChunk = 1u << 20;
 
 // An entry's packed bytes, read part after part from the volumes that hold them. A volume that
